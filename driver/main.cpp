@@ -1,0 +1,142 @@
+// tavrimox filename.tex filename.dds
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "conversion.h"
+#include "file_io.h"
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+int cannot_convert(const PathChar* path, const std::string& reason) {
+    std::fprintf(stderr, "tavrimox: %s: %s\n", path_for_message(path).c_str(), reason.c_str());
+    return EXIT_CANNOT_CONVERT;
+}
+
+std::string read_failure(std::FILE* file, const char* short_reason) {
+    return std::ferror(file) ? std::strerror(errno) : short_reason;
+}
+
+// Zero-filled and never null, also for size 0 (the decoder would take a null
+// output for count-only mode).
+Buffer allocate_zeroed(uint32_t size) {
+    return Buffer(static_cast<uint8_t*>(std::calloc(size == 0 ? 1 : size, 1)));
+}
+
+// Reads exactly size bytes, growing the buffer as data arrives, so that a
+// header announcing more than a pipe delivers costs no more memory than the data.
+Buffer read_payload_in_chunks(std::FILE* file, uint32_t size, bool& short_read) {
+    constexpr size_t CHUNK = size_t{1} << 20;
+    Buffer buffer(static_cast<uint8_t*>(std::malloc(1)));
+    size_t have = 0;
+    while (buffer && have < size) {
+        const size_t want = size - have < CHUNK ? size - have : CHUNK;
+        void* grown = std::realloc(buffer.get(), have + want);
+        if (grown == nullptr) {
+            return nullptr;
+        }
+        buffer.release();
+        buffer.reset(static_cast<uint8_t*>(grown));
+        const size_t got = std::fread(buffer.get() + have, 1, want, file);
+        have += got;
+        if (got != want) {
+            short_read = true;
+            return buffer;
+        }
+    }
+    return buffer;
+}
+
+int convert_file(const PathChar* input_path, const PathChar* output_path) {
+    File input(open_for_reading(input_path));
+    if (!input) {
+        return cannot_convert(input_path, std::strerror(errno));
+    }
+    uint8_t header_bytes[TEX_HEADER_BYTES];
+    const size_t header_read = std::fread(header_bytes, 1, TEX_HEADER_BYTES, input.get());
+    if (std::ferror(input.get())) {
+        return cannot_convert(input_path, std::strerror(errno));
+    }
+    if (header_read < 4 || tex_magic(header_bytes) != TEX_MAGIC) {
+        std::fputs(BAD_MAGIC_LINE, stdout);
+        return EXIT_BAD_MAGIC;
+    }
+    if (header_read < TEX_HEADER_BYTES) {
+        return cannot_convert(input_path, "truncated header");
+    }
+    TexHeader header = parse_tex_header(header_bytes);
+
+    // Known size: refuse a truncated file before allocating what it announces.
+    const int64_t file_size = regular_file_size(input.get());
+    if (file_size >= 0 && static_cast<uint64_t>(file_size) <
+                              uint64_t{TEX_HEADER_BYTES} + header.compressed_size) {
+        return cannot_convert(input_path, "truncated payload");
+    }
+    bool short_read = false;
+    Buffer payload;
+    if (file_size >= 0) {
+        payload.reset(static_cast<uint8_t*>(
+            std::malloc(header.compressed_size == 0 ? 1 : header.compressed_size)));
+        if (payload) {
+            short_read = std::fread(payload.get(), 1, header.compressed_size, input.get()) !=
+                         header.compressed_size;
+        }
+    } else {
+        payload = read_payload_in_chunks(input.get(), header.compressed_size, short_read);
+    }
+    if (!payload) {
+        return cannot_convert(input_path, "not enough memory");
+    }
+    if (short_read) {
+        return cannot_convert(input_path, read_failure(input.get(), "truncated payload"));
+    }
+    input.reset();  // closed before the output opens: the paths may be the same
+
+    Buffer output = allocate_zeroed(header.uncompressed_size);
+    if (!output) {
+        return cannot_convert(input_path, "not enough memory");
+    }
+    const uint32_t written = decode_tex_payload(header, payload.get(), output.get());
+    payload.reset();
+
+    const DdsHeader dds = make_dds_header(header.width, header.height);
+    const OutputRegion regions[] = {{dds.bytes, DDS_HEADER_BYTES}, {output.get(), written}};
+    std::string reason;
+    if (!write_file_replacing(output_path, regions, 2, reason)) {
+        return cannot_convert(output_path, reason);
+    }
+    return EXIT_CONVERTED;
+}
+
+int run(int argc, PathChar** argv) {
+    if (argc != 3) {
+        std::fputs(USAGE_LINE, stdout);
+        return EXIT_USAGE;
+    }
+    return convert_file(argv[1], argv[2]);
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    return run(argc, argv);
+}
+#else
+int main(int argc, char** argv) {
+    return run(argc, argv);
+}
+#endif
