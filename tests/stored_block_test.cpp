@@ -1,55 +1,113 @@
 // Decoder entry and stored blocks, on hand-written streams.
 #include <gtest/gtest.h>
 
+#include <csetjmp>
 #include <string>
 #include <vector>
 
+#include "bit_writer.h"
+#include "decode_case.h"
 #include "inflate.h"
+#include "inflate_state.h"
 
 namespace {
 
-struct StoredCase {
-    const char* name;
-    std::vector<uint8_t> stream;
-    uint32_t capacity;
-    int32_t status;
-    uint32_t produced;  // for 1 and 2: expected unchanged capacity
-    uint32_t consumed;  // for 1 and 2: expected unchanged input length
-    std::string output;
-};
-
-class StoredBlocks : public ::testing::TestWithParam<StoredCase> {};
-
-TEST_P(StoredBlocks, StatusCountsAndBytes) {
-    const StoredCase& c = GetParam();
-    std::vector<uint8_t> out(c.capacity + 1, 0xEE);
-    uint32_t out_len = c.capacity;
-    uint32_t in_len = static_cast<uint32_t>(c.stream.size());
-    const int32_t status = inflate_raw(out.data(), &out_len, c.stream.data(), &in_len);
-    EXPECT_EQ(status, c.status);
-    EXPECT_EQ(out_len, c.produced);
-    EXPECT_EQ(in_len, c.consumed);
-    EXPECT_EQ(std::string(out.begin(), out.begin() + static_cast<long>(c.output.size())), c.output);
-}
-
-const StoredCase STORED_CASES[] = {
-    {"empty_input", {}, 10, INFLATE_INPUT_EXHAUSTED, 10, 0, ""},
+// Rows: name, stream, capacity, status, produced, consumed, output. For
+// statuses 1 and 2 the runner checks that both lengths come back unchanged.
+const DecodeCase STORED_CASES[] = {
+    {"empty_input", {}, 10, INFLATE_INPUT_EXHAUSTED, 0, 0, ""},
     {"empty_last_block", {0x01, 0x00, 0x00, 0xFF, 0xFF}, 0, INFLATE_OK, 0, 5, ""},
     {"abc", {0x01, 0x03, 0x00, 0xFC, 0xFF, 'a', 'b', 'c'}, 3, INFLATE_OK, 3, 8, "abc"},
-    {"abc_room_2", {0x01, 0x03, 0x00, 0xFC, 0xFF, 'a', 'b', 'c'}, 2, INFLATE_OUTPUT_FULL, 2, 8, ""},
+    {"abc_room_2", {0x01, 0x03, 0x00, 0xFC, 0xFF, 'a', 'b', 'c'}, 2, INFLATE_OUTPUT_FULL, 0, 0, ""},
+    {"abc_room_0", {0x01, 0x03, 0x00, 0xFC, 0xFF, 'a', 'b', 'c'}, 0, INFLATE_OUTPUT_FULL, 0, 0, ""},
     {"nlen_low_wrong", {0x01, 0x03, 0x00, 0xFD, 0xFF, 'a', 'b', 'c'}, 3, INFLATE_STORED_LENGTH_MISMATCH, 0, 4, ""},
     {"nlen_high_wrong", {0x01, 0x03, 0x00, 0xFC, 0xFE, 'a', 'b', 'c'}, 3, INFLATE_STORED_LENGTH_MISMATCH, 0, 5, ""},
-    {"data_short", {0x01, 0x03, 0x00, 0xFC, 0xFF, 'a', 'b'}, 3, INFLATE_INPUT_EXHAUSTED, 3, 7, ""},
-    {"header_short", {0x01, 0x03, 0x00}, 3, INFLATE_INPUT_EXHAUSTED, 3, 3, ""},
+    // The LEN/NLEN test comes before the test for the data.
+    {"nlen_wrong_and_data_missing", {0x01, 0x03, 0x00, 0xFD, 0xFF}, 3, INFLATE_STORED_LENGTH_MISMATCH, 0, 4, ""},
+    {"data_short", {0x01, 0x03, 0x00, 0xFC, 0xFF, 'a', 'b'}, 3, INFLATE_INPUT_EXHAUSTED, 0, 0, ""},
+    // The input shortage is found before the lack of room.
+    {"data_short_and_no_room", {0x01, 0x03, 0x00, 0xFC, 0xFF, 'a', 'b'}, 0, INFLATE_INPUT_EXHAUSTED, 0, 0, ""},
+    {"header_short", {0x01, 0x03, 0x00}, 3, INFLATE_INPUT_EXHAUSTED, 0, 0, ""},
+    {"header_short_by_one", {0x01, 0x03, 0x00, 0xFC}, 3, INFLATE_INPUT_EXHAUSTED, 0, 0, ""},
+    {"block_header_only", {0x01}, 3, INFLATE_INPUT_EXHAUSTED, 0, 0, ""},
     {"type_3_last", {0x07}, 3, INFLATE_BAD_BLOCK_TYPE, 0, 1, ""},
     {"type_3_not_last", {0x06}, 3, INFLATE_BAD_BLOCK_TYPE, 0, 1, ""},
+    {"type_3_after_stored", {0x00, 0x01, 0x00, 0xFE, 0xFF, 'a', 0x07, 0x00}, 3, INFLATE_BAD_BLOCK_TYPE, 1, 7, "a"},
     {"two_blocks", {0x00, 0x01, 0x00, 0xFE, 0xFF, 'a', 0x01, 0x01, 0x00, 0xFE, 0xFF, 'b'}, 2, INFLATE_OK, 2, 12, "ab"},
-    {"not_last_then_end", {0x00, 0x01, 0x00, 0xFE, 0xFF, 'a'}, 2, INFLATE_INPUT_EXHAUSTED, 2, 6, "a"},
+    // The five bits after the stored block header are skipped, whatever they hold.
+    {"skipped_bits_ignored", {0xF9, 0x01, 0x00, 0xFE, 0xFF, 'a'}, 1, INFLATE_OK, 1, 6, "a"},
+    {"not_last_then_end", {0x00, 0x01, 0x00, 0xFE, 0xFF, 'a'}, 2, INFLATE_INPUT_EXHAUSTED, 1, 0, "a"},
     {"trailing_bytes", {0x01, 0x01, 0x00, 0xFE, 0xFF, 'a', 0x55, 0x66}, 1, INFLATE_OK, 1, 6, "a"},
+    // An empty stored block fits when the output is already full.
+    {"empty_block_at_full_output", {0x00, 0x01, 0x00, 0xFE, 0xFF, 'a', 0x01, 0x00, 0x00, 0xFF, 0xFF}, 1, INFLATE_OK, 1, 11, "a"},
+    {"second_block_over_room", {0x00, 0x01, 0x00, 0xFE, 0xFF, 'a', 0x01, 0x01, 0x00, 0xFE, 0xFF, 'b'}, 1, INFLATE_OUTPUT_FULL, 1, 0, "a"},
+    // Fixed block (bits 0, 10, then end-of-block 0000000) not last; the next
+    // header (1, 00) sits in bits 2..4 of the second byte, whose other bits
+    // the stored block drops.
+    {"fixed_then_stored_header_same_byte", {0x02, 0x04, 0x01, 0x00, 0xFE, 0xFF, 'z'}, 1, INFLATE_OK, 1, 7, "z"},
+    // The same, the second header naming type 3 (bits 1, 11).
+    {"fixed_then_type_3_same_byte", {0x02, 0x1C, 0x00}, 1, INFLATE_BAD_BLOCK_TYPE, 0, 2, ""},
+    {"stored_then_fixed", {0x00, 0x00, 0x00, 0xFF, 0xFF, 0x03, 0x00}, 0, INFLATE_OK, 0, 7, ""},
+    // The last fixed block ends in bit 1 of the second byte; the rest is not consumed.
+    {"trailing_bytes_after_fixed", {0x03, 0x00, 0xFF, 0xFF}, 0, INFLATE_OK, 0, 2, ""},
+    {"not_last_fixed_then_end", {0x02, 0x00}, 0, INFLATE_INPUT_EXHAUSTED, 0, 0, ""},
 };
 
+class StoredBlocks : public ::testing::TestWithParam<DecodeCase> {};
+TEST_P(StoredBlocks, StatusCountsAndBytes) {
+    check_decode_case(GetParam());
+}
 INSTANTIATE_TEST_SUITE_P(Decoder, StoredBlocks, ::testing::ValuesIn(STORED_CASES),
-                         [](const auto& test) { return std::string(test.param.name); });
+                         decode_case_name);
+
+// Rows that are easier to build than to write out.
+std::vector<DecodeCase> built_cases() {
+    std::vector<DecodeCase> cases;
+    {
+        // A fixed block with a literal, not last, then a stored block whose
+        // header starts mid-byte: bit 3 + 8 + 7 = 18.
+        BitWriter w;
+        put_block_header(w, false, 1);
+        put_fixed_litlen(w, 'x');
+        put_fixed_litlen(w, 256);
+        put_block_header(w, true, 0);
+        put_bytes(w, {0x02, 0x00, 0xFD, 0xFF, 'y', 'z'});
+        cases.push_back(decode_case("fixed_literal_then_stored", w, 3, INFLATE_OK, 3, 9, "xyz"));
+    }
+    {
+        // Stored data of the largest length, 65535 bytes, then a fixed block.
+        BitWriter w;
+        put_block_header(w, false, 0);
+        std::vector<uint8_t> block = {0xFF, 0xFF, 0x00, 0x00};
+        std::string data;
+        for (uint32_t i = 0; i < 65535; ++i) {
+            data.push_back(static_cast<char>(i * 7u + i / 256u));
+        }
+        block.insert(block.end(), data.begin(), data.end());
+        put_bytes(w, block);
+        put_block_header(w, true, 1);
+        put_fixed_litlen(w, 'q');
+        put_fixed_match(w, 3, 32768);  // the largest distance: symbol 29, 13 extra bits all set
+        put_fixed_litlen(w, 256);
+        const uint32_t consumed = static_cast<uint32_t>(w.bytes.size());
+        put_trailing(w);
+        std::string out = data + "q" + data.substr(32768, 3);
+        cases.push_back(decode_case("largest_stored_then_fixed", w, 65539, INFLATE_OK, 65539,
+                                    consumed, out));
+        cases.push_back(decode_case("largest_stored_then_fixed_room_short", w, 65538,
+                                    INFLATE_OUTPUT_FULL, 65536, 0, data + "q"));
+        cases.push_back(decode_case("largest_stored_room_short", w, 65534, INFLATE_OUTPUT_FULL,
+                                    0, 0, ""));
+    }
+    return cases;
+}
+
+class StoredBlocksBuilt : public ::testing::TestWithParam<DecodeCase> {};
+TEST_P(StoredBlocksBuilt, StatusCountsAndBytes) {
+    check_decode_case(GetParam());
+}
+INSTANTIATE_TEST_SUITE_P(Decoder, StoredBlocksBuilt, ::testing::ValuesIn(built_cases()),
+                         decode_case_name);
 
 TEST(CountOnly, StoredBlockCountsWithoutBuffer) {
     const std::vector<uint8_t> stream = {0x01, 0x03, 0x00, 0xFC, 0xFF, 'a', 'b', 'c'};
@@ -58,6 +116,87 @@ TEST(CountOnly, StoredBlockCountsWithoutBuffer) {
     EXPECT_EQ(inflate_raw(nullptr, &out_len, stream.data(), &in_len), INFLATE_OK);
     EXPECT_EQ(out_len, 3u);
     EXPECT_EQ(in_len, 8u);
+}
+
+TEST(CountOnly, CapacityIsNotConsulted) {
+    const std::vector<uint8_t> stream = {0x01, 0x03, 0x00, 0xFC, 0xFF, 'a', 'b', 'c'};
+    for (const uint32_t capacity : {0u, 2u, 3u, 0xFFFFFFFFu}) {
+        uint32_t out_len = capacity;
+        uint32_t in_len = static_cast<uint32_t>(stream.size());
+        EXPECT_EQ(inflate_raw(nullptr, &out_len, stream.data(), &in_len), INFLATE_OK);
+        EXPECT_EQ(out_len, 3u);
+        EXPECT_EQ(in_len, 8u);
+    }
+}
+
+// read_bits, called with the escape armed; returns false if it escaped.
+bool read_bits_escaping(InflateState& state, int32_t need, uint32_t& value) {
+    if (setjmp(state.overrun_escape) != 0) {
+        return false;
+    }
+    value = read_bits(state, need);
+    return true;
+}
+
+InflateState state_over(const std::vector<uint8_t>& input, uint32_t input_count,
+                        int32_t bit_buffer, int32_t bit_count) {
+    InflateState state{};
+    state.input = input.data();
+    state.input_length = static_cast<uint32_t>(input.size());
+    state.input_count = input_count;
+    state.bit_buffer = bit_buffer;
+    state.bit_count = bit_count;
+    return state;
+}
+
+TEST(ReadBits, NeedZeroAtEndOfInputReadsNothing) {
+    const std::vector<uint8_t> input = {0xAB};
+    for (const int32_t pending : {0, 3, 7}) {
+        InflateState state = state_over(input, 1, (1 << pending) - 1, pending);
+        uint32_t value = 99;
+        ASSERT_TRUE(read_bits_escaping(state, 0, value));
+        EXPECT_EQ(value, 0u);
+        EXPECT_EQ(state.input_count, 1u);
+        EXPECT_EQ(state.bit_count, pending);
+        EXPECT_EQ(state.bit_buffer, (1 << pending) - 1);
+    }
+    const std::vector<uint8_t> none;
+    InflateState state = state_over(none, 0, 0, 0);
+    uint32_t value = 99;
+    ASSERT_TRUE(read_bits_escaping(state, 0, value));
+    EXPECT_EQ(value, 0u);
+    EXPECT_EQ(state.input_count, 0u);
+}
+
+TEST(ReadBits, LowBitFirstAcrossBytes) {
+    // 13 bits from 3 pending bits (101) and two bytes: fetches only what it needs.
+    const std::vector<uint8_t> input = {0x34, 0x12, 0x99};
+    InflateState state = state_over(input, 0, 0x5, 3);
+    uint32_t value = 0;
+    ASSERT_TRUE(read_bits_escaping(state, 13, value));
+    // 0x1234 << 3 | 5 = 0x91A5; low 13 bits 0x11A5; 3 + 16 - 13 = 6 bits left: 0x91A5 >> 13.
+    EXPECT_EQ(value, 0x11A5u);
+    EXPECT_EQ(state.input_count, 2u);
+    EXPECT_EQ(state.bit_count, 6);
+    EXPECT_EQ(state.bit_buffer, 0x91A5 >> 13);
+}
+
+TEST(ReadBits, PendingBitsSufficeNoFetch) {
+    const std::vector<uint8_t> input = {0xFF};
+    InflateState state = state_over(input, 0, 0x6B, 7);
+    uint32_t value = 0;
+    ASSERT_TRUE(read_bits_escaping(state, 7, value));
+    EXPECT_EQ(value, 0x6Bu);
+    EXPECT_EQ(state.input_count, 0u);
+    EXPECT_EQ(state.bit_count, 0);
+    EXPECT_EQ(state.bit_buffer, 0);
+}
+
+TEST(ReadBits, EscapesWhenAByteIsMissing) {
+    const std::vector<uint8_t> input = {0x01};
+    InflateState state = state_over(input, 0, 0x3, 2);
+    uint32_t value = 0;
+    EXPECT_FALSE(read_bits_escaping(state, 11, value));
 }
 
 }  // namespace

@@ -1,0 +1,101 @@
+// One table row of a decoder test and the checks every row gets.
+#ifndef TAVRIMOX_TESTS_DECODE_CASE_H
+#define TAVRIMOX_TESTS_DECODE_CASE_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bit_writer.h"
+#include "inflate.h"
+
+struct DecodeCase {
+    std::string name;  // letters, digits and underscores: it becomes the test name
+    std::vector<uint8_t> stream;
+    uint32_t capacity;
+    int32_t status;
+    // For statuses 0 and below, the lengths written back. For 1 and 2 the
+    // lengths must come back unchanged; `produced` then only documents how
+    // many bytes were written before the stop.
+    uint32_t produced;
+    uint32_t consumed;
+    // The bytes at the start of the buffer afterwards; every byte after them
+    // must be untouched.
+    std::string output;
+};
+
+inline void PrintTo(const DecodeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// Shorthand for rows built from a BitWriter.
+inline DecodeCase decode_case(std::string name, const BitWriter& w, uint32_t capacity,
+                              int32_t status, uint32_t produced, uint32_t consumed,
+                              std::string output) {
+    return {std::move(name), w.bytes, capacity, status, produced, consumed, std::move(output)};
+}
+
+// The stream cut to its first `length` bytes.
+inline std::vector<uint8_t> cut(const BitWriter& w, uint32_t length) {
+    return {w.bytes.begin(), w.bytes.begin() + static_cast<std::ptrdiff_t>(length)};
+}
+
+inline constexpr uint8_t UNTOUCHED = 0xEE;
+
+// Decodes `c` into a buffer of `capacity` bytes (plus a guard) and checks the
+// status, both lengths and the buffer.
+inline void check_with_buffer(const DecodeCase& c, uint32_t capacity) {
+    SCOPED_TRACE("capacity " + std::to_string(capacity));
+    std::vector<uint8_t> out(static_cast<size_t>(capacity) + 16, UNTOUCHED);
+    uint32_t out_len = capacity;
+    uint32_t in_len = static_cast<uint32_t>(c.stream.size());
+    const int32_t status = inflate_raw(out.data(), &out_len, c.stream.data(), &in_len);
+    EXPECT_EQ(status, c.status);
+    if (c.status == INFLATE_OUTPUT_FULL || c.status == INFLATE_INPUT_EXHAUSTED) {
+        EXPECT_EQ(out_len, capacity) << "output length must be left as passed";
+        EXPECT_EQ(in_len, c.stream.size()) << "input length must be left as passed";
+    } else {
+        EXPECT_EQ(out_len, c.produced);
+        EXPECT_EQ(in_len, c.consumed);
+    }
+    std::vector<uint8_t> expected(c.output.begin(), c.output.end());
+    expected.resize(out.size(), UNTOUCHED);
+    EXPECT_EQ(out, expected);
+}
+
+// Count-only mode: same status and counts as with a buffer that is big enough.
+inline void check_count_only(const DecodeCase& c) {
+    SCOPED_TRACE("count-only");
+    uint32_t out_len = c.capacity;
+    uint32_t in_len = static_cast<uint32_t>(c.stream.size());
+    const int32_t status = inflate_raw(nullptr, &out_len, c.stream.data(), &in_len);
+    EXPECT_EQ(status, c.status);
+    if (c.status == INFLATE_INPUT_EXHAUSTED) {
+        EXPECT_EQ(out_len, c.capacity);
+        EXPECT_EQ(in_len, c.stream.size());
+    } else {
+        EXPECT_EQ(out_len, c.produced);
+        EXPECT_EQ(in_len, c.consumed);
+    }
+}
+
+// The row as given; then, unless the row's status is OUTPUT_FULL (which a
+// bigger buffer or count-only mode would get past), with a bigger buffer and
+// without one, which must agree.
+inline void check_decode_case(const DecodeCase& c) {
+    check_with_buffer(c, c.capacity);
+    if (c.status != INFLATE_OUTPUT_FULL) {
+        check_with_buffer(c, c.capacity + 1000);
+        check_count_only(c);
+    }
+}
+
+inline std::string decode_case_name(const ::testing::TestParamInfo<DecodeCase>& info) {
+    return info.param.name;
+}
+
+#endif
