@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "fast_path.h"
+
 namespace {
 
 constexpr int32_t END_OF_BLOCK = 256;
@@ -43,8 +45,11 @@ inline int32_t put_match(InflateState& state, uint32_t length, uint32_t distance
 }  // namespace
 
 int32_t decode_block_data(InflateState& state, const HuffmanTable& litlen,
-                          const HuffmanTable& distance) {
+                          const HuffmanTable& distance, const FastCode* fast) {
     for (;;) {
+        if (fast != nullptr && decode_fast(state, *fast) != 0) {
+            return INFLATE_OK;
+        }
         const int32_t symbol = decode_symbol(state, litlen);
         if (symbol < 0) {
             return symbol;

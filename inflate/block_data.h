@@ -19,8 +19,13 @@ inline constexpr int16_t DISTANCE_BASE[30] = {
 inline constexpr int16_t DISTANCE_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                                6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
-// Decodes symbols until the end-of-block symbol (INFLATE_OK) or the first fault.
+struct FastCode;
+
+// Decodes symbols until the end-of-block symbol (INFLATE_OK) or the first
+// fault. With `fast` (the same codes as lookup tables), runs of the block are
+// decoded by the table-driven path where input and output room allow;
+// results are identical either way.
 int32_t decode_block_data(InflateState& state, const HuffmanTable& litlen,
-                          const HuffmanTable& distance);
+                          const HuffmanTable& distance, const FastCode* fast);
 
 #endif

@@ -1,5 +1,6 @@
 // Block type 2: the block describes its own codes (RFC 1951, 3.2.7).
 #include "block_data.h"
+#include "fast_path.h"
 
 namespace {
 
@@ -88,5 +89,10 @@ int32_t inflate_dynamic_block(InflateState& state) {
         (distance_result > 0 && !single_one_bit_code(distance, distance_count))) {
         return INFLATE_BAD_DISTANCE_CODE;
     }
-    return decode_block_data(state, litlen, distance);
+    if (!fast_path_enabled()) {
+        return decode_block_data(state, litlen, distance, nullptr);
+    }
+    FastCode fast;
+    build_fast_code(fast, litlen, distance);
+    return decode_block_data(state, litlen, distance, &fast);
 }

@@ -1,0 +1,68 @@
+// Table-driven decoding of a Huffman block's body while input and output
+// room are plentiful. The bit-by-bit decode in block_data.cpp stays the
+// definition of every result: this path takes only the elements it can finish
+// and hands back before anything else, with the state exactly as the exact
+// decode would have it, so both give the same statuses, counts and bytes.
+#ifndef TAVRIMOX_FAST_PATH_H
+#define TAVRIMOX_FAST_PATH_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "huffman.h"
+
+inline constexpr int32_t FAST_LITLEN_BITS = 10;
+inline constexpr int32_t FAST_DISTANCE_BITS = 8;
+
+// A lookup entry, indexed by the next FAST_*_BITS stream bits (first bit lowest):
+//   bits 0..3   code length (0 for LONG: the code is longer than the table)
+//   bits 4..7   extra bits that follow the code
+//   bits 8..10  kind
+//   bits 16..31 value: the literal byte, the length base or the distance base
+inline constexpr uint32_t FAST_LITERAL = 0;
+inline constexpr uint32_t FAST_LENGTH = 1;  // also used for every distance symbol
+inline constexpr uint32_t FAST_END_OF_BLOCK = 2;
+inline constexpr uint32_t FAST_INVALID = 3;  // no code, or symbol 286/287: the exact decode reports it
+inline constexpr uint32_t FAST_LONG = 4;
+
+// One code's lookup table plus what decoding its longer codes needs.
+template <int32_t BITS, int32_t SYMBOLS>
+struct FastTable {
+    uint32_t entries[size_t{1} << BITS];
+    // Canonical walk beyond BITS bits: codes of length L are first[L] ..
+    // first[L] + count[L] - 1, for the symbols from entry_of[offset[L]] on.
+    uint32_t first[MAX_CODE_BITS + 1];
+    uint32_t count[MAX_CODE_BITS + 1];
+    uint32_t offset[MAX_CODE_BITS + 1];
+    uint32_t entry_of[static_cast<size_t>(SYMBOLS)];  // entries of the symbols in code order, code length not included
+};
+
+using FastLitlenTable = FastTable<FAST_LITLEN_BITS, FIXED_LITLEN_CODES>;
+using FastDistanceTable = FastTable<FAST_DISTANCE_BITS, MAX_DIST_CODES>;
+
+struct FastCode {
+    FastLitlenTable litlen;
+    FastDistanceTable distance;
+};
+
+// Builds the lookup tables of a block from its canonical tables, which must
+// have been built without over-subscription.
+void build_fast_code(FastCode& fast, const HuffmanTable& litlen, const HuffmanTable& distance);
+
+// The fixed code's lookup tables, built by the compiler.
+extern const FastCode fixed_fast_code;
+
+// Decodes literals and matches while at least FAST_INPUT_MARGIN input bytes and
+// room for the longest match remain. Returns 1 when it consumed the block's
+// end-of-block symbol, 0 when it handed back (at once where the margins are
+// not there); either way the state satisfies
+// every invariant of InflateState.
+inline constexpr uint32_t FAST_INPUT_MARGIN = 8;
+inline constexpr uint32_t FAST_OUTPUT_MARGIN = 258;
+int32_t decode_fast(InflateState& state, const FastCode& fast);
+
+// Tests turn the fast path off to compare both decodes on the same streams.
+void set_fast_path_enabled(bool enabled);
+bool fast_path_enabled();
+
+#endif
