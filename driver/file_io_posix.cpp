@@ -57,38 +57,76 @@ bool write_directly(const char* path, const OutputRegion* regions, size_t count,
     return true;
 }
 
+constexpr int MAX_LINK_HOPS = 40;  // Linux's own limit before ELOOP
+constexpr size_t TEMP_NAME_KEPT = 32;  // bytes of the output's name in the temp's
+
+// The path a write through `path` lands on: a symbolic link in the last
+// component is followed, also a dangling one ("wb" creates its target), so
+// that the rename replaces the target and the link stays. Links among the
+// folders need nothing: the kernel follows them for the rename too.
+bool resolve_final_link(const char* path, std::string& target, std::string& reason) {
+    target = path;
+    for (int hops = 0; hops < MAX_LINK_HOPS; ++hops) {
+        struct stat info {};
+        if (lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return true;
+        }
+        char text[PATH_MAX];
+        const ssize_t length = readlink(target.c_str(), text, sizeof text);
+        if (length <= 0 || static_cast<size_t>(length) >= sizeof text) {
+            reason = std::strerror(length < 0 ? errno : ENAMETOOLONG);
+            return false;
+        }
+        const std::string link(text, static_cast<size_t>(length));
+        const size_t slash = target.rfind('/');
+        target = link[0] == '/' || slash == std::string::npos ? link
+                                                               : target.substr(0, slash + 1) + link;
+    }
+    reason = std::strerror(ELOOP);
+    return false;
+}
+
 }  // namespace
 
 bool write_file_replacing(const PathChar* path, const OutputRegion* regions, size_t count,
                           std::string& reason) {
-    // Follow a symbolic link, so that its target is replaced and the link stays.
-    std::string target = path;
-    struct stat info {};
-    if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
-        char resolved[PATH_MAX];
-        if (realpath(path, resolved) != nullptr) {
-            target = resolved;
-        }
+    std::string target;
+    if (!resolve_final_link(path, target, reason)) {
+        return false;
     }
+    struct stat info {};
     const bool exists = stat(target.c_str(), &info) == 0;
     if (exists && !S_ISREG(info.st_mode)) {
         return write_directly(target.c_str(), regions, count, reason);
     }
+    // "wb" would refuse a file we may not write; a rename would not ask.
+    if (exists && access(target.c_str(), W_OK) != 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
 
+    // The temp sits beside the target (a rename cannot cross file systems);
+    // only a prefix of the name is kept, so that a name at the length limit
+    // still leaves room for the temp's.
     const size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temp = folder + "." + name + ".XXXXXX";
+    std::string temp = folder + "." + name.substr(0, TEMP_NAME_KEPT) + ".XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) {
         reason = std::strerror(errno);
         return false;
     }
-    // mkstemp makes the file 0600; give it what "wb" would have: the old
-    // file's mode, or 0666 less the umask for a new one.
+    // mkstemp makes the file 0600 and ours; give it what "wb" would have: the
+    // old file's owner (where we may) and permission bits, or 0666 less the
+    // umask for a new one. Set-id bits are dropped, as a write drops them.
     mode_t mode = 0;
     if (exists) {
-        mode = info.st_mode & 07777;
+        mode = info.st_mode & 0777;
+        if ((info.st_uid != geteuid() || info.st_gid != getegid()) &&
+            fchown(fd, info.st_uid, info.st_gid) != 0) {
+            // Best effort: only root or a member of the group may.
+        }
     } else {
         const mode_t mask = umask(0);
         umask(mask);
@@ -101,7 +139,9 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
         unlink(temp.c_str());
         return false;
     }
-    const bool written = write_all(file, regions, count);
+    // Flushed to the disk before the rename: after a crash the name holds
+    // the old file or the new one, never an empty one.
+    const bool written = write_all(file, regions, count) && fsync(fileno(file)) == 0;
     const int saved = errno;
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {

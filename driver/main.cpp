@@ -9,6 +9,13 @@
 #include "conversion.h"
 #include "file_io.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
 namespace {
 
 struct FreeDeleter {
@@ -137,6 +144,16 @@ int wmain(int argc, wchar_t** argv) {
 }
 #else
 int main(int argc, char** argv) {
+    // A file-size limit then fails the write (EFBIG), which is reported and
+    // cleaned up, instead of killing the process with its temp file left.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // With 0, 1 or 2 closed, a file we open could take its number, and a
+    // message meant for the console would land in it.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) {
+            return EXIT_CANNOT_CONVERT;
+        }
+    }
     return run(argc, argv);
 }
 #endif
