@@ -1,0 +1,602 @@
+// The program run as a process: command line, statuses, output bytes, and
+// every way a conversion can be refused without losing data.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "process.h"
+#include "tex_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool SANITIZED = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool SANITIZED = true;
+#else
+constexpr bool SANITIZED = false;
+#endif
+#else
+constexpr bool SANITIZED = false;
+#endif
+
+const std::string EXE = TAVRIMOX_EXE;
+const std::string USAGE = "Usage: tavrimox filename.tex filename.dds\n";
+const std::string BAD_MAGIC = "ERROR: invalid input file.\n";
+const Bytes PREVIOUS = bytes_of("previous output, must survive");
+
+Bytes raw_deflate(const Bytes& data) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes out(deflateBound(&z, static_cast<uLong>(data.size())));
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// Compressible but not trivially so: runs of a slowly changing alphabet.
+Bytes sample_data(size_t size) {
+    Bytes data(size);
+    uint32_t x = 12345;
+    for (size_t i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        data[i] = static_cast<uint8_t>('a' + (x >> 28) % 6 + (i / 4096) % 8);
+    }
+    return data;
+}
+
+void write_bytes(const fs::path& path, const Bytes& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(f.good()) << path;
+}
+
+// The file's bytes, or a marker that it is missing or unreadable.
+Bytes read_bytes(const fs::path& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        return bytes_of("<cannot open>");
+    }
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// Names and contents of everything below root, to prove a run changed nothing.
+std::map<std::string, Bytes> snapshot(const fs::path& root) {
+    std::map<std::string, Bytes> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = entry.path().lexically_relative(root).string();
+        if (entry.is_symlink()) {
+            entries[name] = bytes_of("-> " + fs::read_symlink(entry.path()).string());
+        } else if (entry.is_regular_file()) {
+            entries[name] = read_bytes(entry.path());
+        } else {
+            entries[name] = bytes_of("<other>");
+        }
+    }
+    return entries;
+}
+
+Bytes dds_file(const Bytes& payload, uint16_t width = 0x0100, uint16_t height = 0x0080) {
+    return concat(expected_dds_header(width, height), payload);
+}
+
+// Exit 4 with one line on standard error naming the path; standard output empty.
+void expect_refused(const ProcessResult& r, const std::string& named, const std::string& reason) {
+    EXPECT_EQ(r.exit_code, 4) << r.err;
+    EXPECT_EQ(r.out, "");
+    const std::string prefix = "tavrimox: " + named + ": ";
+    EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
+    EXPECT_GT(r.err.size(), prefix.size() + 1) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_TRUE(!r.err.empty() && r.err.back() == '\n');
+    EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+}
+
+bool running_as_root() {
+#ifdef _WIN32
+    return false;
+#else
+    return geteuid() == 0;
+#endif
+}
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "tavrimox_cli_XXXXXX").string();
+#ifdef _WIN32
+        dir = fs::temp_directory_path() /
+              ("tavrimox_cli_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+        fs::create_directories(dir);
+#else
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+#endif
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        for (const auto& entry : fs::recursive_directory_iterator(dir, ignored)) {
+            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        }
+        fs::remove_all(dir, ignored);
+    }
+    std::string at(const std::string& name) const { return (dir / name).string(); }
+    ProcessResult convert(const std::string& in, const std::string& out) const {
+        return run_program({EXE, in, out});
+    }
+    fs::path dir;
+};
+
+// --- Command line and magic ---------------------------------------------
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> args;  // file names inside the test folder
+};
+
+void PrintTo(const UsageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliUsage : public Cli, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(CliUsage, PrintsUsageAndCreatesNothing) {
+    write_bytes(dir / "in.tex", tex_file(stored_block(bytes_of("abc"), true), 3));
+    const auto before = snapshot(dir);
+    std::vector<std::string> argv = {EXE};
+    for (const std::string& a : GetParam().args) {
+        argv.push_back(at(a));
+    }
+    const ProcessResult r = run_program(argv);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, USAGE);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(snapshot(dir), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Args, CliUsage,
+                         ::testing::Values(UsageCase{"none", {}}, UsageCase{"one", {"in.tex"}},
+                                           UsageCase{"three", {"in.tex", "out.dds", "more.dds"}},
+                                           UsageCase{"four", {"in.tex", "out.dds", "a", "b"}}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+struct MagicCase {
+    const char* name;
+    Bytes input;
+};
+
+void PrintTo(const MagicCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliBadMagic : public Cli, public ::testing::WithParamInterface<MagicCase> {};
+
+TEST_P(CliBadMagic, ErrorLineOnStdoutOutputUntouched) {
+    write_bytes(dir / "in.tex", GetParam().input);
+    for (const bool output_exists : {false, true}) {
+        if (output_exists) {
+            write_bytes(dir / "out.dds", PREVIOUS);
+        }
+        const auto before = snapshot(dir);
+        const ProcessResult r = convert(at("in.tex"), at("out.dds"));
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(r.out, BAD_MAGIC);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(snapshot(dir), before);
+    }
+}
+
+Bytes with_magic(const char* magic, size_t total) {
+    TexFields f;
+    f.compressed_size = 5;
+    f.uncompressed_size = 0;
+    Bytes b = concat(tex_header(f), stored_block({}, true));
+    std::copy(magic, magic + 4, b.begin());
+    b.resize(total);
+    return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliBadMagic,
+    ::testing::Values(MagicCase{"empty", {}}, MagicCase{"three_bytes_TEX", bytes_of("TEX")},
+                      MagicCase{"two_bytes", bytes_of("TE")},
+                      MagicCase{"TEX_bang", with_magic("TEX!", 37)},
+                      MagicCase{"TEX_nul", with_magic("TEX\0", 37)},
+                      MagicCase{"lower_case", with_magic("tex ", 37)},
+                      MagicCase{"space_first", with_magic(" TEX", 37)},
+                      MagicCase{"DDS_file", with_magic("DDS ", 37)},
+                      // The magic is tested before the header's length.
+                      MagicCase{"bad_magic_short_header", with_magic("TEX_", 10)}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// --- What the output holds -------------------------------------------------
+
+struct PayloadCase {
+    const char* name;
+    Bytes tex;
+    Bytes payload;  // what follows the 128-byte header
+};
+
+void PrintTo(const PayloadCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliPayload : public Cli, public ::testing::WithParamInterface<PayloadCase> {};
+
+TEST_P(CliPayload, OutputIsHeaderThenPayload) {
+    write_bytes(dir / "in.tex", GetParam().tex);
+    write_bytes(dir / "out.dds", PREVIOUS);
+    const ProcessResult r = convert(at("in.tex"), at("out.dds"));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_bytes(dir / "out.dds"), dds_file(GetParam().payload));
+    EXPECT_EQ(read_bytes(dir / "in.tex"), GetParam().tex);
+    EXPECT_EQ(snapshot(dir).size(), 2u) << "stray file left in the output folder";
+}
+
+const Bytes BIG = sample_data(300000);
+const Bytes ABC = bytes_of("abc");
+const Bytes ABC_NOT_LAST = stored_block(ABC, false);
+
+Bytes zeros(size_t n) {
+    return Bytes(n, 0);
+}
+
+Bytes with_trailing(Bytes tex) {
+    return concat(std::move(tex), bytes_of("trailing bytes are never read"));
+}
+
+Bytes announcing_less(Bytes tex, uint32_t compressed_size) {
+    put_le(tex, 20, compressed_size, 4);
+    return tex;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, CliPayload,
+    ::testing::Values(
+        // Status 0: exactly the decoded bytes.
+        PayloadCase{"zlib_exact_size", tex_file(raw_deflate(BIG), 300000), BIG},
+        PayloadCase{"zlib_declared_larger", tex_file(raw_deflate(BIG), 400000), BIG},
+        PayloadCase{"stored_exact", tex_file(stored_block(ABC, true), 3), ABC},
+        // Negative status: the bytes before the fault (block type 3).
+        PayloadCase{"bad_block_after_data", tex_file(concat(ABC_NOT_LAST, {0x07}), 100), ABC},
+        PayloadCase{"bad_stored_length_after_data",
+                    tex_file(concat(ABC_NOT_LAST, {0x01, 0x01, 0x00, 0x00, 0x00, 'x'}), 100), ABC},
+        // Status 1: the declared size, what fitted then zeros.
+        PayloadCase{"declared_too_small",
+                    tex_file(concat(ABC_NOT_LAST, stored_block(bytes_of("defgh"), true)), 6),
+                    concat(ABC, zeros(3))},
+        PayloadCase{"declared_zero_stream_has_data", tex_file(stored_block(ABC, true), 0), {}},
+        // Status 2: the declared size, decoded prefix then zeros.
+        PayloadCase{"stream_ends_early", tex_file(ABC_NOT_LAST, 5000), concat(ABC, zeros(4997))},
+        PayloadCase{"compressed_size_zero", tex_file({}, 5000), zeros(5000)},
+        PayloadCase{"compressed_size_cuts_stream",
+                    announcing_less(tex_file(concat(ABC_NOT_LAST, stored_block(ABC, true)), 9), 9),
+                    concat(ABC, zeros(6))},
+        // Size 0 and trailing bytes.
+        PayloadCase{"empty_stream_declared_zero", tex_file(stored_block({}, true), 0), {}},
+        PayloadCase{"trailing_bytes_ignored", with_trailing(tex_file(stored_block(ABC, true), 3)),
+                    ABC},
+        PayloadCase{"uninterpreted_bytes_ignored",
+                    tex_file(stored_block(ABC, true), 3, TexFields{0x0100, 0x0080, 0, 0, 0xFF}),
+                    ABC}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// Status 2 from a compressed stream cut short: the decoded prefix, then zeros
+// up to the declared size (never stale heap bytes).
+TEST_F(Cli, StreamCutShortIsPrefixThenZeros) {
+    Bytes cut = raw_deflate(BIG);
+    cut.resize(cut.size() / 2);
+    write_bytes(dir / "in.tex", tex_file(cut, 300000));
+    const ProcessResult r = convert(at("in.tex"), at("out.dds"));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const Bytes out = read_bytes(dir / "out.dds");
+    ASSERT_EQ(out.size(), 128u + 300000u);
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 128, expected_dds_header(0x0100, 0x0080).begin()));
+    size_t decoded = 0;
+    while (decoded < BIG.size() && out[128 + decoded] == BIG[decoded]) {
+        ++decoded;
+    }
+    EXPECT_GT(decoded, 1000u);
+    EXPECT_LT(decoded, BIG.size());
+    EXPECT_TRUE(std::all_of(out.begin() + 128 + static_cast<long>(decoded), out.end(),
+                            [](uint8_t b) { return b == 0; }))
+        << "bytes the decoder did not produce must be zeros";
+}
+
+TEST_F(Cli, WidthAndHeightReachTheHeader) {
+    for (const auto& [width, height] : {std::pair<uint16_t, uint16_t>{0, 0}, {65535, 65535}, {1, 65535}}) {
+        write_bytes(dir / "in.tex", tex_file(stored_block(ABC, true), 3, TexFields{width, height, 0, 0, 0x5A}));
+        const ProcessResult r = convert(at("in.tex"), at("out.dds"));
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(read_bytes(dir / "out.dds"), dds_file(ABC, width, height)) << width << "x" << height;
+    }
+}
+
+TEST_F(Cli, SamePathReplacesInputWithItsConversion) {
+    write_bytes(dir / "texture", with_trailing(tex_file(raw_deflate(BIG), 300000)));
+    const ProcessResult r = convert(at("texture"), at("texture"));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(read_bytes(dir / "texture"), dds_file(BIG));
+    EXPECT_EQ(snapshot(dir).size(), 1u);
+}
+
+// --- Refusals: exit 4, nothing lost ------------------------------------------
+
+enum class Setup { NONE, INPUT_MODE_000, OUTPUT_FOLDER_READ_ONLY, SYMLINK_LOOP };
+
+struct RefusalCase {
+    const char* name;
+    Bytes input_bytes;   // written to in.tex
+    const char* input;   // absolute, or relative to the test folder
+    const char* output;  // likewise
+    bool names_output;   // the message names the output, not the input
+    const char* reason;  // part of the message
+    Setup setup;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliRefusal : public Cli, public ::testing::WithParamInterface<RefusalCase> {};
+
+const Bytes VALID_TEX = tex_file(stored_block(ABC, true), 3);
+
+TEST_P(CliRefusal, ExitFourOneLineNothingChanged) {
+    const RefusalCase& c = GetParam();
+    const auto place = [&](const char* p) { return p[0] == '/' ? std::string(p) : at(p); };
+    const std::string input = place(c.input);
+    const std::string output = place(c.output);
+    for (const std::string& p : {input, output}) {
+        if (p.rfind("/proc/", 0) == 0 || p.rfind("/dev/", 0) == 0) {
+            if (!fs::exists(fs::path(p).parent_path())) {
+                GTEST_SKIP() << p << ": not on this system";
+            }
+        }
+    }
+    write_bytes(dir / "in.tex", c.input_bytes);
+    write_bytes(dir / "out.dds", PREVIOUS);
+    fs::create_directory(dir / "folder");
+    switch (c.setup) {
+        case Setup::NONE:
+            break;
+        case Setup::INPUT_MODE_000:
+            if (running_as_root()) {
+                GTEST_SKIP() << "root reads a mode-000 file; /proc/self/mem covers unreadable input";
+            }
+            fs::permissions(dir / "in.tex", fs::perms::none);
+            break;
+        case Setup::OUTPUT_FOLDER_READ_ONLY:
+            if (running_as_root()) {
+                GTEST_SKIP() << "root writes a read-only folder; /proc and a file as parent cover it";
+            }
+            fs::permissions(dir / "folder", fs::perms::owner_read | fs::perms::owner_exec);
+            break;
+        case Setup::SYMLINK_LOOP:
+            fs::create_symlink("loop.dds", dir / "loop.dds");
+            break;
+    }
+    const auto before = snapshot(dir);
+    const ProcessResult r = convert(input, output);
+    expect_refused(r, c.names_output ? output : input, c.reason);
+    EXPECT_EQ(snapshot(dir), before);
+}
+
+Bytes truncated(Bytes b, size_t size) {
+    b.resize(size);
+    return b;
+}
+
+Bytes announcing_4gib_payload() {
+    TexFields f;
+    f.compressed_size = 0xFFFFFFFF;
+    f.uncompressed_size = 3;
+    return concat(tex_header(f), stored_block(ABC, true));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, CliRefusal,
+    ::testing::Values(
+        RefusalCase{"missing_input", VALID_TEX, "missing.tex", "out.dds", false, "No such file", Setup::NONE},
+        RefusalCase{"input_is_folder", VALID_TEX, "folder", "out.dds", false, "Is a directory", Setup::NONE},
+        RefusalCase{"input_read_fails", VALID_TEX, "/proc/self/mem", "out.dds", false, "error", Setup::NONE},
+        RefusalCase{"input_mode_000", VALID_TEX, "in.tex", "out.dds", false, "denied", Setup::INPUT_MODE_000},
+        RefusalCase{"header_magic_only", bytes_of("TEX "), "in.tex", "out.dds", false, "truncated header", Setup::NONE},
+        RefusalCase{"header_31_bytes", truncated(VALID_TEX, 31), "in.tex", "out.dds", false, "truncated header", Setup::NONE},
+        RefusalCase{"payload_one_byte_short", truncated(VALID_TEX, VALID_TEX.size() - 1), "in.tex", "out.dds", false, "truncated payload", Setup::NONE},
+        RefusalCase{"payload_missing", truncated(VALID_TEX, 32), "in.tex", "out.dds", false, "truncated payload", Setup::NONE},
+        RefusalCase{"payload_announces_4gib", announcing_4gib_payload(), "in.tex", "out.dds", false, "truncated payload", Setup::NONE},
+        RefusalCase{"output_folder_missing", VALID_TEX, "in.tex", "nowhere/out.dds", true, "No such file", Setup::NONE},
+        RefusalCase{"output_parent_is_file", VALID_TEX, "in.tex", "in.tex/out.dds", true, "Not a directory", Setup::NONE},
+        RefusalCase{"output_folder_read_only", VALID_TEX, "in.tex", "folder/out.dds", true, "denied", Setup::OUTPUT_FOLDER_READ_ONLY},
+        RefusalCase{"output_in_proc", VALID_TEX, "in.tex", "/proc/tavrimox-test.dds", true, "", Setup::NONE},
+        RefusalCase{"output_is_folder", VALID_TEX, "in.tex", "folder", true, "Is a directory", Setup::NONE},
+        RefusalCase{"output_device_full", VALID_TEX, "in.tex", "/dev/full", true, "No space", Setup::NONE},
+        RefusalCase{"output_symlink_loop", VALID_TEX, "in.tex", "loop.dds", true, "symbolic links", Setup::SYMLINK_LOOP},
+        RefusalCase{"output_root_folder", VALID_TEX, "in.tex", "/", true, "Is a directory", Setup::NONE}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(Cli, EmptyPathsAreRefused) {
+    write_bytes(dir / "in.tex", VALID_TEX);
+    expect_refused(convert("", at("out.dds")), "", "No such file");
+    const auto before = snapshot(dir);
+    expect_refused(convert(at("in.tex"), ""), "", "No such file");
+    EXPECT_EQ(snapshot(dir), before);
+}
+
+// --- Special destinations (POSIX) ---------------------------------------------
+
+#ifndef _WIN32
+
+TEST_F(Cli, DevNullIsWrittenDirectly) {
+    write_bytes(dir / "in.tex", tex_file(raw_deflate(BIG), 300000));
+    const ProcessResult r = convert(at("in.tex"), "/dev/null");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(snapshot(dir).size(), 1u);
+}
+
+struct LinkCase {
+    const char* name;
+    const char* link_text;    // where out.dds points
+    const char* target;       // the file that must receive the conversion
+    bool target_exists;
+};
+
+void PrintTo(const LinkCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliSymlink : public Cli, public ::testing::WithParamInterface<LinkCase> {};
+
+TEST_P(CliSymlink, TargetReplacedLinkKept) {
+    const LinkCase& c = GetParam();
+    fs::create_directory(dir / "sub");
+    if (c.target_exists) {
+        write_bytes(dir / c.target, PREVIOUS);
+    }
+    if (std::string(c.name) == "chain") {
+        fs::create_symlink("sub/real.dds", dir / "middle.dds");
+    }
+    const std::string link_text = c.link_text[0] == '/' ? at(c.link_text + 1) : c.link_text;
+    fs::create_symlink(link_text, dir / "out.dds");
+    write_bytes(dir / "in.tex", VALID_TEX);
+    const ProcessResult r = convert(at("in.tex"), at("out.dds"));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "out.dds"));
+    EXPECT_EQ(fs::read_symlink(dir / "out.dds").string(), link_text);
+    EXPECT_EQ(read_bytes(dir / c.target), dds_file(ABC));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, CliSymlink,
+    ::testing::Values(LinkCase{"to_file", "real.dds", "real.dds", true},
+                      LinkCase{"dangling", "new.dds", "new.dds", false},
+                      LinkCase{"into_subfolder", "sub/real.dds", "sub/real.dds", true},
+                      LinkCase{"absolute", "/sub/real.dds", "sub/real.dds", true},
+                      LinkCase{"chain", "middle.dds", "sub/real.dds", true}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(Cli, ExistingOutputKeepsItsPermissions) {
+    write_bytes(dir / "in.tex", VALID_TEX);
+    for (const auto mode : {fs::perms(0640), fs::perms(0600), fs::perms(0755)}) {
+        write_bytes(dir / "out.dds", PREVIOUS);
+        fs::permissions(dir / "out.dds", mode);
+        const ProcessResult r = convert(at("in.tex"), at("out.dds"));
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(fs::status(dir / "out.dds").permissions(), mode);
+    }
+}
+
+TEST_F(Cli, NewOutputGetsModeOfUmask) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    write_bytes(dir / "in.tex", VALID_TEX);
+    const ProcessResult r = convert(at("in.tex"), at("out.dds"));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(static_cast<mode_t>(fs::status(dir / "out.dds").permissions()), 0666 & ~mask);
+}
+
+// A temp name built from a 255-byte name must not exceed the name limit.
+TEST_F(Cli, LongestFileNameConverts) {
+    const std::string name(255, 'n');
+    write_bytes(dir / "in.tex", VALID_TEX);
+    const ProcessResult r = convert(at("in.tex"), at(name));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(read_bytes(dir / name), dds_file(ABC));
+    EXPECT_EQ(snapshot(dir).size(), 2u);
+}
+
+// --- Limits set on the child (POSIX) -------------------------------------------
+
+// 64 KiB of output allowed, 1 MiB to write: the write fails half way.
+ProcessRequest with_file_size_limit(const std::string& in, const std::string& out) {
+    ProcessRequest request;
+    request.args = {EXE, in, out};
+    request.file_size_limit = 64 * 1024;
+    return request;
+}
+
+// Regression: SIGXFSZ killed the program mid-write and left its temp file.
+TEST_F(Cli, FileSizeLimitKeepsExistingOutputAndLeavesNoTemp) {
+    write_bytes(dir / "in.tex", tex_file(raw_deflate(zeros(1 << 20)), 1 << 20));
+    write_bytes(dir / "out.dds", PREVIOUS);
+    const auto before = snapshot(dir);
+    const ProcessResult r = run_process(with_file_size_limit(at("in.tex"), at("out.dds")));
+    expect_refused(r, at("out.dds"), "too large");
+    EXPECT_EQ(snapshot(dir), before);
+}
+
+TEST_F(Cli, FileSizeLimitKeepsInputWhenSamePath) {
+    const Bytes tex = tex_file(raw_deflate(zeros(1 << 20)), 1 << 20);
+    write_bytes(dir / "texture", tex);
+    const ProcessResult r = run_process(with_file_size_limit(at("texture"), at("texture")));
+    expect_refused(r, at("texture"), "too large");
+    EXPECT_EQ(read_bytes(dir / "texture"), tex);
+    EXPECT_EQ(snapshot(dir).size(), 1u);
+}
+
+TEST_F(Cli, OutputOf4GiBWithMemoryLimitedIsRefused) {
+    if (SANITIZED) {
+        GTEST_SKIP() << "the sanitizer's shadow memory does not start under an address-space limit";
+    }
+    write_bytes(dir / "in.tex", tex_file(stored_block(ABC, true), 0xFFFFFFFF));
+    write_bytes(dir / "out.dds", PREVIOUS);
+    const auto before = snapshot(dir);
+    ProcessRequest request;
+    request.args = {EXE, at("in.tex"), at("out.dds")};
+    request.address_space_limit = uint64_t{1} << 30;
+    expect_refused(run_process(request), at("in.tex"), "not enough memory");
+    EXPECT_EQ(snapshot(dir), before);
+}
+
+// A pipe has no size to check in advance: memory must follow the bytes read.
+TEST_F(Cli, PipeAnnouncing4GiBPayloadIsRefusedWithoutTheMemory) {
+    ProcessRequest request;
+    request.args = {EXE, "/dev/stdin", at("out.dds")};
+    const Bytes tex = announcing_4gib_payload();
+    request.stdin_data.assign(tex.begin(), tex.end());
+    if (!SANITIZED) {
+        request.address_space_limit = uint64_t{256} << 20;
+    }
+    expect_refused(run_process(request), "/dev/stdin", "truncated payload");
+    EXPECT_TRUE(snapshot(dir).empty());
+}
+
+TEST_F(Cli, PipeInputConverts) {
+    const Bytes tex = with_trailing(tex_file(raw_deflate(BIG), 300000));
+    ProcessRequest request;
+    request.args = {EXE, "/dev/stdin", at("out.dds")};
+    request.stdin_data.assign(tex.begin(), tex.end());
+    const ProcessResult r = run_process(request);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(read_bytes(dir / "out.dds"), dds_file(BIG));
+}
+
+#endif  // _WIN32
+
+}  // namespace

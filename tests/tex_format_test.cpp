@@ -1,0 +1,158 @@
+// The TEX header read, the DDS header written, and the in-memory conversion.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "conversion.h"
+#include "tex_file.h"
+#include "tex_format.h"
+
+namespace {
+
+Bytes header_bytes(const DdsHeader& h) {
+    return Bytes(h.bytes, h.bytes + DDS_HEADER_BYTES);
+}
+
+// 256 x 128, written out in full: height (80 00 00 00) comes before width.
+TEST(DdsHeader, BytesFor256By128) {
+    const Bytes expected = {
+        'D', 'D', 'S', ' ', 0x7C, 0, 0, 0, 0x07, 0x10, 0, 0, 0x80, 0, 0, 0,  // 0..15
+        0, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                    // 16..31
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                       // 32..47
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                       // 48..63
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0,                    // 64..79
+        0x04, 0, 0, 0, 'D', 'X', 'T', '5', 0, 0, 0, 0, 0, 0, 0, 0,            // 80..95
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                       // 96..111
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                       // 112..127
+    };
+    EXPECT_EQ(header_bytes(make_dds_header(0x0100, 0x0080)), expected);
+    EXPECT_EQ(expected_dds_header(0x0100, 0x0080), expected);  // the tests' own builder
+}
+
+// Only bytes 12, 13 (height) and 16, 17 (width) ever vary.
+TEST(DdsHeader, OnlyLowHalvesOfHeightAndWidthVary) {
+    const Bytes base = header_bytes(make_dds_header(0, 0));
+    const std::pair<uint16_t, uint16_t> sizes[] = {
+        {0, 0}, {1, 0}, {0, 1}, {0x0100, 0x0080}, {0x1234, 0xABCD}, {65535, 65535}};
+    for (const auto& [width, height] : sizes) {
+        const Bytes h = header_bytes(make_dds_header(width, height));
+        for (size_t i = 0; i < DDS_HEADER_BYTES; ++i) {
+            uint8_t want = base[i];
+            if (i == 12 || i == 13) {
+                want = static_cast<uint8_t>(height >> (8 * (i - 12)));
+            } else if (i == 16 || i == 17) {
+                want = static_cast<uint8_t>(width >> (8 * (i - 16)));
+            }
+            EXPECT_EQ(h[i], want) << "byte " << i << " for " << width << "x" << height;
+        }
+    }
+}
+
+TEST(TexHeader, ParsesLittleEndianFieldsAndIgnoresTheRest) {
+    for (const uint8_t filler : {uint8_t{0x00}, uint8_t{0xFF}, uint8_t{0xA5}}) {
+        const Bytes raw = tex_header(TexFields{0xBEEF, 0x0102, 0x89ABCDEF, 0xFEDCBA98, filler});
+        const TexHeader h = parse_tex_header(raw.data());
+        EXPECT_EQ(h.magic, TEX_MAGIC);
+        EXPECT_EQ(tex_magic(raw.data()), 0x20584554u);
+        EXPECT_EQ(h.width, 0xBEEF);
+        EXPECT_EQ(h.height, 0x0102);
+        EXPECT_EQ(h.compressed_size, 0x89ABCDEFu);
+        EXPECT_EQ(h.uncompressed_size, 0xFEDCBA98u);
+    }
+}
+
+// --- convert_tex_bytes ------------------------------------------------------
+
+struct ConvertCase {
+    const char* name;
+    Bytes tex;
+    uint64_t output_limit;
+    int status;
+    std::string reason;  // for EXIT_CANNOT_CONVERT
+    Bytes payload;       // for EXIT_CONVERTED: what follows the DDS header
+};
+
+void PrintTo(const ConvertCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ConvertBytes : public ::testing::TestWithParam<ConvertCase> {};
+
+TEST_P(ConvertBytes, StatusReasonAndFile) {
+    const ConvertCase& c = GetParam();
+    std::vector<uint8_t> dds;
+    std::string reason;
+    // A copy of exactly the file's size, so that reading past it is caught
+    // by the sanitizers.
+    const auto tex = std::make_unique<uint8_t[]>(c.tex.size() + 1);
+    std::copy(c.tex.begin(), c.tex.end(), tex.get());
+    const int status = convert_tex_bytes(tex.get(), c.tex.size(), c.output_limit, dds, reason);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(reason, c.reason);
+    if (c.status == EXIT_CONVERTED) {
+        EXPECT_EQ(dds, concat(expected_dds_header(0x0100, 0x0080), c.payload));
+    }
+}
+
+constexpr uint64_t NO_LIMIT = UINT64_MAX;
+const Bytes ABC = bytes_of("abc");
+const Bytes ABC_STREAM = stored_block(ABC, true);
+
+Bytes cut(Bytes b, size_t size) {
+    b.resize(size);
+    return b;
+}
+
+Bytes wrong_magic(Bytes b) {
+    b[3] = '_';
+    return b;
+}
+
+Bytes with_sizes(uint32_t compressed, uint32_t uncompressed, const Bytes& payload) {
+    TexFields f;
+    f.compressed_size = compressed;
+    f.uncompressed_size = uncompressed;
+    return concat(tex_header(f), payload);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConvertBytes,
+    ::testing::Values(
+        ConvertCase{"empty", {}, NO_LIMIT, EXIT_BAD_MAGIC, "", {}},
+        ConvertCase{"three_bytes", bytes_of("TEX"), NO_LIMIT, EXIT_BAD_MAGIC, "", {}},
+        ConvertCase{"wrong_magic_full_file", wrong_magic(tex_file(ABC_STREAM, 3)), NO_LIMIT, EXIT_BAD_MAGIC, "", {}},
+        ConvertCase{"magic_only", bytes_of("TEX "), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated header", {}},
+        ConvertCase{"header_31", cut(tex_file(ABC_STREAM, 3), 31), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated header", {}},
+        ConvertCase{"payload_short", cut(tex_file(ABC_STREAM, 3), 39), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated payload", {}},
+        // 32 + 0xFFFFFFFF must not wrap into a small size on 32-bit hosts.
+        ConvertCase{"payload_announces_4gib", with_sizes(0xFFFFFFFF, 3, ABC_STREAM), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated payload", {}},
+        ConvertCase{"payload_announces_4gib_minus_31", with_sizes(0xFFFFFFE1, 3, ABC_STREAM), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated payload", {}},
+        ConvertCase{"output_over_limit", tex_file(ABC_STREAM, 3), 2, EXIT_CANNOT_CONVERT, "not enough memory", {}},
+        ConvertCase{"output_at_limit", tex_file(ABC_STREAM, 3), 3, EXIT_CONVERTED, "", ABC},
+        ConvertCase{"declared_larger", tex_file(ABC_STREAM, 10), NO_LIMIT, EXIT_CONVERTED, "", ABC},
+        ConvertCase{"declared_smaller_zero_filled", tex_file(ABC_STREAM, 2), NO_LIMIT, EXIT_CONVERTED, "", Bytes(2, 0)},
+        ConvertCase{"declared_zero", tex_file(ABC_STREAM, 0), NO_LIMIT, EXIT_CONVERTED, "", {}},
+        ConvertCase{"compressed_zero", tex_file({}, 4), NO_LIMIT, EXIT_CONVERTED, "", Bytes(4, 0)},
+        ConvertCase{"prefix_then_zeros", tex_file(stored_block(ABC, false), 5), NO_LIMIT, EXIT_CONVERTED, "", concat(ABC, Bytes(2, 0))},
+        ConvertCase{"fault_after_data", tex_file(concat(stored_block(ABC, false), {0x07}), 9), NO_LIMIT, EXIT_CONVERTED, "", ABC},
+        ConvertCase{"trailing_ignored", concat(tex_file(ABC_STREAM, 3), bytes_of("junk")), NO_LIMIT, EXIT_CONVERTED, "", ABC}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// The decoder gets a real buffer of capacity 0, not count-only mode's null:
+// a stream with data then stops with status 1 and writes nothing.
+TEST(DecodeTexPayload, ZeroCapacityIsNotCountOnly) {
+    TexHeader header = parse_tex_header(tex_file(ABC_STREAM, 0).data());
+    uint8_t sentinel = 0xEE;
+    EXPECT_EQ(decode_tex_payload(header, ABC_STREAM.data(), &sentinel), 0u);
+    EXPECT_EQ(sentinel, 0xEE);
+    EXPECT_EQ(header.uncompressed_size, 0u);
+    EXPECT_EQ(header.compressed_size, ABC_STREAM.size());
+}
+
+}  // namespace
