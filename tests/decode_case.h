@@ -44,6 +44,18 @@ inline std::vector<uint8_t> cut(const BitWriter& w, uint32_t length) {
     return {w.bytes.begin(), w.bytes.begin() + static_cast<std::ptrdiff_t>(length)};
 }
 
+// Facts about a hand-built stream's layout that its row relies on (that an
+// element straddles a byte end, say). Rows are built before any test runs, so
+// each test file records broken facts here and checks them in a test of its own.
+struct LayoutFacts {
+    std::vector<std::string> broken;
+    void require(bool ok, const std::string& what) {
+        if (!ok) {
+            broken.push_back(what);
+        }
+    }
+};
+
 inline constexpr uint8_t UNTOUCHED = 0xEE;
 
 // Decodes `c` into a buffer of `capacity` bytes (plus a guard) and checks the
