@@ -11,8 +11,13 @@
 //
 // Options:
 //   --time S        aim for S seconds of runs per decoder and stream (0.3)
-//   --min-reps N    time at least N runs of each (3); the median is reported
+//   --min-reps N    at least N timed rounds (3); the median round is reported.
+//                   The decoders take turns, about 10 ms each per round.
 //   --filter TEXT   only streams whose name holds TEXT
+//   --fastest       report the fastest round instead of the median one
+//   --cpu-time      time with the thread's CPU clock rather than steady_clock:
+//                   on a machine busier than its cores, time spent waiting
+//                   for a core is then left out
 //   --no-verify     with --only: skip the comparison with the original
 //
 // Decoders: tavrimox (output buffer of the exact size), bitwise (the same
@@ -29,6 +34,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -141,6 +147,8 @@ struct Options {
     std::string only_stream;
     uint32_t only_reps = 0;
     bool verify = true;
+    bool fastest = false;
+    bool cpu_time = false;
     std::string corpus;
 };
 
@@ -342,36 +350,75 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Seconds on the chosen clock, from an arbitrary origin.
+double clock_now(bool cpu_time) {
+    if (cpu_time) {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Median seconds of one decode. The first, untimed run checks the output and
-// sizes the number of timed runs; a failed check gives a negative result.
-double time_decoder(Peers& peers, Decoder d, const Stream& stream, const RawFile& raw,
-                    std::vector<uint8_t>& out, const Options& options) {
+// Each round runs every decoder for about ROUND_SLICE seconds (whole decodes,
+// at least one), one decoder after another, so that a change in the machine's
+// load touches all of them alike.
+constexpr double ROUND_SLICE = 0.01;
+
+// Median seconds of one decode, per decoder, into seconds[]; -1 for a decoder
+// whose first, untimed run does not give the original back. Rounds go on until
+// each decoder has had about target_seconds, and at least min_reps rounds.
+void time_stream(Peers& peers, const bool* present, const Stream& stream, const RawFile& raw,
+                 std::vector<uint8_t>& out, const Options& options, double* seconds) {
     const auto capacity = static_cast<uint32_t>(raw.bytes.size());
-    std::fill(out.begin(), out.end(), uint8_t{0});
-    uint32_t produced = 0;
-    auto start = std::chrono::steady_clock::now();
-    const bool complete = decode_once(peers, d, stream.bytes, out.data(), capacity, produced);
-    const double first = seconds_since(start);
-    if (!complete || !output_matches(d, raw, out, produced)) {
-        return -1;
+    uint32_t batch[DECODER_COUNT] = {};
+    std::vector<double> samples[DECODER_COUNT];
+    size_t timed = 0;
+    for (size_t i = 0; i < DECODER_COUNT; ++i) {
+        seconds[i] = -1;
+        if (!present[i]) {
+            continue;
+        }
+        std::fill(out.begin(), out.end(), uint8_t{0});
+        uint32_t produced = 0;
+        const auto start = std::chrono::steady_clock::now();
+        const bool complete =
+            decode_once(peers, ALL_DECODERS[i], stream.bytes, out.data(), capacity, produced);
+        const double first = seconds_since(start);
+        if (complete && output_matches(ALL_DECODERS[i], raw, out, produced)) {
+            batch[i] = static_cast<uint32_t>(std::clamp(ROUND_SLICE / first, 1.0, 100000.0));
+            timed += 1;
+        }
     }
-    const double wanted = options.target_seconds / std::max(first, 1e-9);
-    const auto reps =
-        static_cast<uint32_t>(std::clamp(wanted, static_cast<double>(options.min_reps), 100000.0));
-    std::vector<double> times;
-    times.reserve(reps);
-    for (uint32_t i = 0; i < reps; ++i) {
-        start = std::chrono::steady_clock::now();
-        decode_once(peers, d, stream.bytes, out.data(), capacity, produced);
-        times.push_back(seconds_since(start));
+    const double budget = options.target_seconds * static_cast<double>(timed);
+    const auto begin = std::chrono::steady_clock::now();
+    for (uint32_t round = 0; round < options.min_reps || seconds_since(begin) < budget; ++round) {
+        for (size_t i = 0; i < DECODER_COUNT; ++i) {
+            if (batch[i] == 0) {
+                continue;
+            }
+            uint32_t produced = 0;
+            const double start = clock_now(options.cpu_time);
+            for (uint32_t k = 0; k < batch[i]; ++k) {
+                decode_once(peers, ALL_DECODERS[i], stream.bytes, out.data(), capacity, produced);
+            }
+            samples[i].push_back((clock_now(options.cpu_time) - start) / batch[i]);
+        }
     }
-    return median(times);
+    for (size_t i = 0; i < DECODER_COUNT; ++i) {
+        if (!samples[i].empty()) {
+            seconds[i] = options.fastest
+                             ? *std::min_element(samples[i].begin(), samples[i].end())
+                             : median(samples[i]);
+        }
+    }
 }
 
 bool make_streams(const std::vector<RawFile>& files, const Options& options,
@@ -453,8 +500,10 @@ int run_table(const Options& options, const std::vector<RawFile>& files,
     for (size_t i = 0; i < DECODER_COUNT; ++i) {
         present[i] = decoder_available(ALL_DECODERS[i]);
     }
-    std::printf("MB/s = decoded bytes (10^6) per second, median of the timed runs;\n"
-                "ratio = original size / compressed size; tav = tavrimox with an output buffer.\n\n");
+    std::printf("MB/s = decoded bytes (10^6) per second, %s timed round, %s;\n"
+                "ratio = original size / compressed size; tav = tavrimox with an output buffer.\n\n",
+                options.fastest ? "fastest" : "median",
+                options.cpu_time ? "thread CPU time" : "steady_clock");
     std::printf("%-34s %8s %6s", "stream", "KiB", "ratio");
     for (size_t i = 0; i < DECODER_COUNT; ++i) {
         if (present[i]) {
@@ -476,19 +525,19 @@ int run_table(const Options& options, const std::vector<RawFile>& files,
         std::printf("%-34s %8zu %6.2f", stream.name.c_str(), raw.bytes.size() / 1024,
                     static_cast<double>(raw.bytes.size()) / static_cast<double>(stream.bytes.size()));
         std::fflush(stdout);
+        double seconds[DECODER_COUNT] = {};
+        time_stream(peers, present, stream, raw, out, options, seconds);
         for (size_t i = 0; i < DECODER_COUNT; ++i) {
             if (!present[i]) {
                 continue;
             }
-            const double seconds = time_decoder(peers, ALL_DECODERS[i], stream, raw, out, options);
-            if (seconds < 0) {
+            if (seconds[i] < 0) {
                 all_correct = false;
                 std::printf(" %10s", "WRONG");
             } else {
-                rate[i] = static_cast<double>(raw.bytes.size()) / 1e6 / seconds;
+                rate[i] = static_cast<double>(raw.bytes.size()) / 1e6 / seconds[i];
                 std::printf(" %10.1f", rate[i]);
             }
-            std::fflush(stdout);
         }
         const double tavrimox = rate[0];
         const double bitwise = rate[1];
@@ -545,7 +594,7 @@ int run_table(const Options& options, const std::vector<RawFile>& files,
 
 int usage() {
     std::fputs(
-        "Usage: bench_inflate [--time S] [--min-reps N] [--filter TEXT] CORPUS\n"
+        "Usage: bench_inflate [--time S] [--min-reps N] [--filter TEXT] [--fastest] [--cpu-time] CORPUS\n"
         "       bench_inflate --only DECODER --stream FILE@COMPRESSOR --reps N [--no-verify] CORPUS\n"
         "decoders: tavrimox bitwise count zlib libdeflate isal; compressors: zlib1 zlib6 zlib9 libdeflate12\n",
         stderr);
@@ -556,8 +605,10 @@ bool parse_options(int argc, char** argv, Options& options) {
     int i = 1;
     for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
         const std::string name = argv[i];
-        if (name == "--no-verify") {
-            options.verify = false;
+        if (name == "--no-verify" || name == "--fastest" || name == "--cpu-time") {
+            options.verify = options.verify && name != "--no-verify";
+            options.fastest = options.fastest || name == "--fastest";
+            options.cpu_time = options.cpu_time || name == "--cpu-time";
             continue;
         }
         if (i + 1 >= argc) {
