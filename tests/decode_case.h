@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -55,6 +56,18 @@ struct LayoutFacts {
         }
     }
 };
+
+// The stream cut inside the element that occupies bits [start, end): the
+// bytes before the one holding its last bit. Records a broken fact unless the
+// cut leaves part of the element in the input. Expects status 2 with the
+// given bytes already written.
+inline DecodeCase cut_inside(LayoutFacts& facts, std::string name, const BitWriter& w,
+                             uint64_t start, uint64_t end, uint32_t capacity, std::string output) {
+    const uint32_t keep = bytes_for_bits(end) - 1;
+    facts.require(static_cast<uint64_t>(keep) * 8u > start, name + ": the cut falls before the element");
+    const uint32_t produced = static_cast<uint32_t>(output.size());
+    return {std::move(name), cut(w, keep), capacity, INFLATE_INPUT_EXHAUSTED, produced, 0, std::move(output)};
+}
 
 inline constexpr uint8_t UNTOUCHED = 0xEE;
 
