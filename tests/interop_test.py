@@ -31,6 +31,7 @@ except ImportError:
     Image = None
 
 CONVERT = shutil.which("convert")
+FFMPEG = shutil.which("ffmpeg")  # checked too where installed; CI does not
 
 failures = []
 skipped = []
@@ -77,6 +78,15 @@ def imagemagick_pixels(path, width, height):
     return pixels
 
 
+def ffmpeg_pixels(path, width, height):
+    result = run([FFMPEG, "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgba", "-"])
+    if result.returncode != 0:
+        raise RuntimeError(result.stderr.decode(errors="replace").strip())
+    if len(result.stdout) != width * height * 4:
+        raise RuntimeError(f"{len(result.stdout)} bytes of pixels for {width}x{height}")
+    return result.stdout
+
+
 def compare_readers(case, ours, reference, width, height):
     if Image is not None:
         try:
@@ -95,6 +105,12 @@ def compare_readers(case, ours, reference, width, height):
                 fail(case, "ImageMagick decodes other pixels than from its own DDS")
         except Exception as error:
             fail(case, f"ImageMagick: {error}")
+    if FFMPEG is not None:
+        try:
+            if ffmpeg_pixels(ours, width, height) != ffmpeg_pixels(reference, width, height):
+                fail(case, "ffmpeg decodes other pixels than from ImageMagick's DDS")
+        except Exception as error:
+            fail(case, f"ffmpeg: {error}")
 
 
 def convert_and_compare(case, tavrimox, tex_path, reference_header, work):
@@ -183,7 +199,8 @@ def main():
     if skipped:
         print("SKIP (after the checks that could run passed): " + "; ".join(skipped))
         return SKIP
-    print(f"{checked} textures open in Pillow and ImageMagick like ImageMagick's own DDS")
+    readers = "Pillow, ImageMagick" + (" and ffmpeg" if FFMPEG else "")
+    print(f"{checked} textures open in {readers} like ImageMagick's own DDS")
     return 0
 
 
