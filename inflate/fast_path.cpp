@@ -8,28 +8,32 @@
 
 namespace {
 
-constexpr uint32_t make_entry(uint32_t kind, uint32_t value, uint32_t extra) {
-    return value << 16 | kind << 8 | extra << 4;
+constexpr uint32_t special_entry(uint32_t kind) {
+    return FAST_SPECIAL_FLAG | kind << 12;
 }
 
+// Entries without their code length, which the table fill adds.
 constexpr uint32_t litlen_entry(int32_t symbol) {
     if (symbol < 256) {
-        return make_entry(FAST_LITERAL, static_cast<uint32_t>(symbol), 0);
+        return FAST_LITERAL_FLAG | static_cast<uint32_t>(symbol) << 16;
     }
     if (symbol == 256) {
-        return make_entry(FAST_END_OF_BLOCK, 0, 0);
+        return special_entry(FAST_END_OF_BLOCK);
     }
     if (symbol > 285) {
-        return make_entry(FAST_INVALID, 0, 0);
+        return special_entry(FAST_INVALID);
     }
     const int32_t i = symbol - 257;
-    return make_entry(FAST_LENGTH, static_cast<uint32_t>(LENGTH_BASE[i]),
-                      static_cast<uint32_t>(LENGTH_EXTRA[i]));
+    return static_cast<uint32_t>(LENGTH_BASE[i]) << 16 | static_cast<uint32_t>(LENGTH_EXTRA[i]);
 }
 
 constexpr uint32_t distance_entry(int32_t symbol) {
-    return make_entry(FAST_LENGTH, static_cast<uint32_t>(DISTANCE_BASE[symbol]),
-                      static_cast<uint32_t>(DISTANCE_EXTRA[symbol]));
+    return static_cast<uint32_t>(DISTANCE_BASE[symbol]) << 16 |
+           static_cast<uint32_t>(DISTANCE_EXTRA[symbol]);
+}
+
+constexpr uint32_t with_code_length(uint32_t entry, uint32_t len) {
+    return entry + len + (len << 8);
 }
 
 // Stream bits -> code: the first of 15 stream bits becomes the code's top bit.
@@ -63,7 +67,7 @@ template <int32_t BITS, int32_t SYMBOLS, typename EntryOf>
 constexpr void build_fast_table(FastTable<BITS, SYMBOLS>& fast, const HuffmanTable& table,
                                 EntryOf entry_of_symbol) {
     for (uint32_t& e : fast.entries) {
-        e = make_entry(FAST_INVALID, 0, 0);
+        e = special_entry(FAST_INVALID);
     }
     uint32_t code = 0;
     uint32_t position = 0;
@@ -81,10 +85,10 @@ constexpr void build_fast_table(FastTable<BITS, SYMBOLS>& fast, const HuffmanTab
             const uint32_t stream_bits = reverse15(code << (MAX_CODE_BITS - len));
             if (len <= BITS) {
                 for (uint32_t i = stream_bits; i < (1u << BITS); i += 1u << len) {
-                    fast.entries[i] = entry | static_cast<uint32_t>(len);
+                    fast.entries[i] = with_code_length(entry, static_cast<uint32_t>(len));
                 }
             } else {
-                fast.entries[stream_bits & ((1u << BITS) - 1)] = make_entry(FAST_LONG, 0, 0);
+                fast.entries[stream_bits & ((1u << BITS) - 1)] = special_entry(FAST_LONG);
             }
         }
         code <<= 1;
@@ -117,52 +121,92 @@ inline uint32_t walk_long_code(const FastTable<BITS, SYMBOLS>& fast, uint64_t bi
     for (int32_t len = BITS + 1; len <= MAX_CODE_BITS; ++len) {
         const uint32_t code = code15 >> (MAX_CODE_BITS - len);
         if (code - fast.first[len] < fast.count[len]) {
-            return fast.entry_of[fast.offset[len] + code - fast.first[len]] |
-                   static_cast<uint32_t>(len);
+            return with_code_length(fast.entry_of[fast.offset[len] + code - fast.first[len]],
+                                    static_cast<uint32_t>(len));
         }
     }
-    return make_entry(FAST_INVALID, 0, 0);
+    return special_entry(FAST_INVALID);
 }
 
-inline uint64_t load_le64(const uint8_t* p) {
+
+inline uint64_t load64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, sizeof v);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    v = __builtin_bswap64(v);
-#endif
     return v;
 }
 
-// Copies a match lowest byte first in effect, never writing past its end.
+inline void store64(uint8_t* p, uint64_t v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+inline uint64_t load_le64(const uint8_t* p) {
+    const uint64_t v = load64(p);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return __builtin_bswap64(v);
+#else
+    return v;
+#endif
+}
+
+// Copies `length` bytes from `distance` back in 8-byte words, distance >= 8
+// and length >= 8: each load lies wholly before the bytes it is stored over,
+// and the last word, taken again from length - 8, rewrites only bytes already
+// written, with the same values.
+inline void copy_words(uint8_t* out, uint32_t distance, uint32_t length) {
+    const uint8_t* from = out - distance;
+    uint32_t done = 0;
+    if (distance >= 16) {
+        // Long runs of distant data: 16 bytes a step.
+        for (; done + 16 <= length - 8; done += 16) {
+            uint8_t chunk[16];
+            std::memcpy(chunk, from + done, 16);
+            std::memcpy(out + done, chunk, 16);
+        }
+    }
+    store64(out + done, load64(from + done));
+    for (done += 8; done < length - 8; done += 8) {
+        store64(out + done, load64(from + done));
+    }
+    store64(out + length - 8, load64(from + length - 8));
+}
+
+// The same bytes as copying a match one byte at a time, lowest first, and
+// never a byte written past its end.
 inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* from = out - distance;
     if (distance >= 8) {
-        // Each 8-byte load lies wholly before the bytes it is stored over.
-        uint32_t done = 0;
-        for (; done + 8 <= length; done += 8) {
-            uint64_t word;
-            std::memcpy(&word, from + done, 8);
-            std::memcpy(out + done, &word, 8);
+        if (length >= 8) {
+            copy_words(out, distance, length);
+        } else if (length >= 4) {
+            uint32_t head;
+            uint32_t tail;
+            std::memcpy(&head, from, 4);
+            std::memcpy(&tail, from + length - 4, 4);
+            std::memcpy(out, &head, 4);
+            std::memcpy(out + length - 4, &tail, 4);
+        } else {
+            out[0] = from[0];
+            out[1] = from[1];
+            out[2] = from[2];
         }
-        if (done < length) {
-            if (length >= 8) {
-                // The last 8 bytes again: what it rewrites it rewrites unchanged.
-                uint64_t word;
-                std::memcpy(&word, from + length - 8, 8);
-                std::memcpy(out + length - 8, &word, 8);
-            } else {
-                for (; done < length; ++done) {
-                    out[done] = from[done];
-                }
-            }
-        }
-    } else if (distance == 1) {
-        std::memset(out, out[-1], length);
-    } else {
+        return;
+    }
+    // A short distance: the first 8 bytes one by one; after them the written
+    // bytes repeat with period `distance`, so any multiple of it that is at
+    // least 8 serves as a word distance.
+    // The word copy's last load reaches length - 8 - period bytes past the
+    // head, so it needs 8 more bytes to stay within the repeating region.
+    if (length < 16) {
         for (uint32_t i = 0; i < length; ++i) {
             out[i] = from[i];
         }
+        return;
     }
+    for (uint32_t i = 0; i < 8; ++i) {
+        out[i] = from[i];
+    }
+    const uint32_t period = (8 + distance - 1) / distance * distance;
+    copy_words(out + 8, period, length - 8);
 }
 
 template <bool COUNT_ONLY>
@@ -183,90 +227,95 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
     uint32_t bit_count = static_cast<uint32_t>(state.bit_count);
     uint32_t out = state.output_count;
     int32_t result = 0;
-
     while (in <= input_end && out <= output_end) {
         // Refill to 56..63 bits: enough for a whole match (15 + 5 + 15 + 13).
         bit_buffer |= load_le64(input + in) << bit_count;
         in += (63 - bit_count) >> 3;
         bit_count |= 56;
-        const uint64_t saved_buffer = bit_buffer;
-        const uint32_t saved_count = bit_count;
 
         uint32_t entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
-        uint32_t kind = (entry >> 8) & 7;
-        if (kind == FAST_LITERAL) {
-            // Up to three literals per refill: 3 * 15 bits fit in 56.
-            for (int32_t n = 0;;) {
-                const uint32_t len = entry & 15;
-                bit_buffer >>= len;
-                bit_count -= len;
-                if (!COUNT_ONLY) {
-                    output[out] = static_cast<uint8_t>(entry >> 16);
-                }
-                out += 1;
-                if (++n == 3) {
-                    break;
-                }
-                entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
-                if (((entry >> 8) & 7) != FAST_LITERAL) {
-                    break;
-                }
+        if (entry & FAST_LITERAL_FLAG) {
+            // Up to three literals per refill: 3 * 15 bits fit in 56, and
+            // the output margin holds them.
+            bit_buffer >>= entry & 0xFF;
+            bit_count -= entry & 0xFF;
+            if (!COUNT_ONLY) {
+                output[out] = static_cast<uint8_t>(entry >> 16);
             }
-            continue;
-        }
-        if (kind == FAST_LONG) {
-            entry = walk_long_code(fast.litlen, bit_buffer);
-            kind = (entry >> 8) & 7;
-            if (kind == FAST_LITERAL) {
-                const uint32_t len = entry & 15;
-                bit_buffer >>= len;
-                bit_count -= len;
-                if (!COUNT_ONLY) {
-                    output[out] = static_cast<uint8_t>(entry >> 16);
-                }
-                out += 1;
+            out += 1;
+            entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
+            if (!(entry & FAST_LITERAL_FLAG)) {
                 continue;
             }
+            bit_buffer >>= entry & 0xFF;
+            bit_count -= entry & 0xFF;
+            if (!COUNT_ONLY) {
+                output[out] = static_cast<uint8_t>(entry >> 16);
+            }
+            out += 1;
+            entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
+            if (!(entry & FAST_LITERAL_FLAG)) {
+                continue;
+            }
+            bit_buffer >>= entry & 0xFF;
+            bit_count -= entry & 0xFF;
+            if (!COUNT_ONLY) {
+                output[out] = static_cast<uint8_t>(entry >> 16);
+            }
+            out += 1;
+            continue;
         }
-        if (kind == FAST_END_OF_BLOCK) {
-            const uint32_t len = entry & 15;
-            bit_buffer >>= len;
-            bit_count -= len;
-            result = 1;
-            break;
+        if (entry & FAST_SPECIAL_FLAG) {
+            uint32_t kind = (entry >> 12) & 3;
+            if (kind == FAST_LONG) {
+                entry = walk_long_code(fast.litlen, bit_buffer);
+                if (entry & FAST_LITERAL_FLAG) {
+                    bit_buffer >>= entry & 0xFF;
+                    bit_count -= entry & 0xFF;
+                    if (!COUNT_ONLY) {
+                        output[out] = static_cast<uint8_t>(entry >> 16);
+                    }
+                    out += 1;
+                    continue;
+                }
+                kind = entry & FAST_SPECIAL_FLAG ? (entry >> 12) & 3 : 0;
+            }
+            if (kind == FAST_END_OF_BLOCK) {
+                bit_buffer >>= entry & 0xFF;
+                bit_count -= entry & 0xFF;
+                result = 1;
+                break;
+            }
+            if (kind != 0) {
+                break;  // no code or symbol 286/287: the exact decode reports it
+            }
         }
-        if (kind != FAST_LENGTH) {
-            break;  // the exact decode reports it
-        }
-        uint32_t len = entry & 15;
-        uint32_t extra = (entry >> 4) & 15;
-        bit_buffer >>= len;
+        // A match. Nothing is consumed until its distance has passed, so a
+        // bad one is handed back whole.
+        uint32_t bits = entry & 0xFF;
         const uint32_t length =
-            (entry >> 16) + static_cast<uint32_t>(bit_buffer & ((1u << extra) - 1));
-        bit_buffer >>= extra;
-        bit_count -= len + extra;
-
-        entry = fast.distance.entries[bit_buffer & DISTANCE_MASK];
-        if (((entry >> 8) & 7) == FAST_LONG) {
-            entry = walk_long_code(fast.distance, bit_buffer);
+            ((entry >> 16) & 0x1FF) +
+            static_cast<uint32_t>((bit_buffer & ((uint64_t{1} << bits) - 1)) >> ((entry >> 8) & 15));
+        const uint64_t after_length = bit_buffer >> bits;
+        uint32_t dentry = fast.distance.entries[after_length & DISTANCE_MASK];
+        if (dentry & (3u << 12)) {
+            if (((dentry >> 12) & 3) != FAST_LONG) {
+                break;
+            }
+            dentry = walk_long_code(fast.distance, after_length);
+            if (dentry & (3u << 12)) {
+                break;
+            }
         }
-        if (((entry >> 8) & 7) != FAST_LENGTH) {
-            bit_buffer = saved_buffer;
-            bit_count = saved_count;
-            break;
-        }
-        len = entry & 15;
-        extra = (entry >> 4) & 15;
-        bit_buffer >>= len;
+        const uint32_t dbits = dentry & 0xFF;
         const uint32_t distance =
-            (entry >> 16) + static_cast<uint32_t>(bit_buffer & ((1u << extra) - 1));
+            (dentry >> 16) + static_cast<uint32_t>((after_length & ((uint64_t{1} << dbits) - 1)) >>
+                                                   ((dentry >> 8) & 15));
         if (distance > out) {
-            bit_buffer = saved_buffer;
-            bit_count = saved_count;
             break;
         }
-        bit_buffer >>= extra;
-        bit_count -= len + extra;
+        bit_buffer = after_length >> dbits;
+        bit_count -= bits + dbits;
         if (!COUNT_ONLY) {
             copy_match(output + out, distance, length);
         }

@@ -11,19 +11,23 @@
 
 #include "huffman.h"
 
-inline constexpr int32_t FAST_LITLEN_BITS = 10;
+inline constexpr int32_t FAST_LITLEN_BITS = 11;
 inline constexpr int32_t FAST_DISTANCE_BITS = 8;
 
 // A lookup entry, indexed by the next FAST_*_BITS stream bits (first bit lowest):
-//   bits 0..3   code length (0 for LONG: the code is longer than the table)
-//   bits 4..7   extra bits that follow the code
-//   bits 8..10  kind
-//   bits 16..31 value: the literal byte, the length base or the distance base
-inline constexpr uint32_t FAST_LITERAL = 0;
-inline constexpr uint32_t FAST_LENGTH = 1;  // also used for every distance symbol
-inline constexpr uint32_t FAST_END_OF_BLOCK = 2;
-inline constexpr uint32_t FAST_INVALID = 3;  // no code, or symbol 286/287: the exact decode reports it
-inline constexpr uint32_t FAST_LONG = 4;
+//   bits 0..7   bits to consume: the code and the extra bits after it
+//   bits 8..11  code length alone (0 for FAST_LONG)
+//   bits 12..13 for a special entry: FAST_END_OF_BLOCK, FAST_INVALID or FAST_LONG
+//   bits 16..30 the length or distance base (or 0)
+//   bit 30      special: not a literal, length or distance (litlen entries only)
+//   bit 31      literal; its byte is bits 16..23
+// Worked value: fixed-code length symbol 265 (code 0001001, 7 bits, 1 extra
+// bit, base 11) is 8 | 7 << 8 | 11 << 16.
+inline constexpr uint32_t FAST_LITERAL_FLAG = 0x80000000u;
+inline constexpr uint32_t FAST_SPECIAL_FLAG = 0x40000000u;
+inline constexpr uint32_t FAST_END_OF_BLOCK = 1;
+inline constexpr uint32_t FAST_INVALID = 2;  // no code, or symbol 286/287: the exact decode reports it
+inline constexpr uint32_t FAST_LONG = 3;     // the code is longer than the table's bits
 
 // One code's lookup table plus what decoding its longer codes needs.
 template <int32_t BITS, int32_t SYMBOLS>
@@ -34,7 +38,7 @@ struct FastTable {
     uint32_t first[MAX_CODE_BITS + 1];
     uint32_t count[MAX_CODE_BITS + 1];
     uint32_t offset[MAX_CODE_BITS + 1];
-    uint32_t entry_of[static_cast<size_t>(SYMBOLS)];  // entries of the symbols in code order, code length not included
+    uint32_t entry_of[static_cast<size_t>(SYMBOLS)];  // entries of the symbols in code order, without the code length
 };
 
 using FastLitlenTable = FastTable<FAST_LITLEN_BITS, FIXED_LITLEN_CODES>;
