@@ -1,0 +1,175 @@
+// The table-driven path must be invisible: every stream, capacity and cut of
+// the input gives the same status, counts and buffer bytes with it as without.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fast_path.h"
+#include "inflate.h"
+#include "zlib_raw.h"
+
+namespace {
+
+struct Decoded {
+    int32_t status;
+    uint32_t produced;
+    uint32_t consumed;
+    std::vector<uint8_t> buffer;  // the whole output buffer, untouched bytes included
+};
+
+// Input and output are heap buffers of exactly the given sizes, so a sanitizer
+// build catches a read or write even one byte past either.
+Decoded decode(const std::vector<uint8_t>& stream, size_t input_size, uint32_t capacity,
+               bool count_only, bool fast) {
+    set_fast_path_enabled(fast);
+    const std::vector<uint8_t> input(stream.begin(),
+                                     stream.begin() + static_cast<std::ptrdiff_t>(input_size));
+    Decoded d{};
+    d.buffer.assign(capacity, 0xA5);
+    d.produced = capacity;
+    d.consumed = static_cast<uint32_t>(input_size);
+    d.status = inflate_raw(count_only ? nullptr : d.buffer.data(), &d.produced, input.data(),
+                           &d.consumed);
+    set_fast_path_enabled(true);
+    return d;
+}
+
+void expect_same_both_ways(const std::vector<uint8_t>& stream, size_t input_size,
+                           uint32_t capacity, bool count_only, const std::string& what) {
+    const Decoded exact = decode(stream, input_size, capacity, count_only, false);
+    const Decoded fast = decode(stream, input_size, capacity, count_only, true);
+    ASSERT_EQ(fast.status, exact.status) << what;
+    ASSERT_EQ(fast.produced, exact.produced) << what;
+    ASSERT_EQ(fast.consumed, exact.consumed) << what;
+    ASSERT_TRUE(fast.buffer == exact.buffer) << what;
+}
+
+std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v(n);
+    for (uint8_t& b : v) {
+        b = static_cast<uint8_t>(rng());
+    }
+    return v;
+}
+
+// Text-like data with repeats at every distance, runs, and a random tail, so
+// that every kind of match and copy width occurs.
+std::vector<uint8_t> mixed_data(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v;
+    const std::string words[] = {"texture ", "block ", "alpha ", "DXT5 ", "mip ", "\n"};
+    while (v.size() < n) {
+        switch (rng() % 4) {
+            case 0: {
+                const std::string& w = words[rng() % 6];
+                v.insert(v.end(), w.begin(), w.end());
+                break;
+            }
+            case 1:
+                v.insert(v.end(), 1 + rng() % 300, static_cast<uint8_t>(rng()));
+                break;
+            case 2:
+                if (!v.empty()) {
+                    const size_t dist = 1 + rng() % std::min<size_t>(v.size(), 40000);
+                    const size_t len = 3 + rng() % 300;
+                    for (size_t i = 0; i < len; ++i) {
+                        v.push_back(v[v.size() - dist]);
+                    }
+                }
+                break;
+            default:
+                v.push_back(static_cast<uint8_t>(rng()));
+        }
+    }
+    v.resize(n);
+    return v;
+}
+
+struct Corpus {
+    std::string name;
+    std::vector<uint8_t> data;
+    std::vector<uint8_t> stream;
+};
+
+std::vector<Corpus> corpus() {
+    std::vector<Corpus> c;
+    const std::vector<uint8_t> mixed = mixed_data(200000, 7);
+    const std::vector<uint8_t> noise = random_bytes(30000, 8);
+    const int strategies[] = {Z_DEFAULT_STRATEGY, Z_FIXED, Z_HUFFMAN_ONLY, Z_RLE};
+    for (int level : {1, 6, 9}) {
+        for (int strategy : strategies) {
+            c.push_back({"mixed_l" + std::to_string(level) + "_s" + std::to_string(strategy), mixed,
+                         zlib_deflate_raw(mixed, level, strategy)});
+        }
+    }
+    c.push_back({"noise_l6", noise, zlib_deflate_raw(noise, 6, Z_DEFAULT_STRATEGY)});
+    c.push_back({"mixed_sync_flushes", mixed,
+                 zlib_deflate_raw(mixed, 6, Z_DEFAULT_STRATEGY, Z_SYNC_FLUSH, 3000)});
+    return c;
+}
+
+TEST(FastPath, WholeStreamsDecodeTheSameAtEveryCapacity) {
+    for (const Corpus& c : corpus()) {
+        const uint32_t n = static_cast<uint32_t>(c.data.size());
+        const Decoded full = decode(c.stream, c.stream.size(), n, false, true);
+        ASSERT_EQ(full.status, INFLATE_OK) << c.name;
+        ASSERT_TRUE(full.buffer == c.data) << c.name;
+        for (uint32_t capacity : {n, n + 1, n - 1, n - 258, n - 259, n / 2, 300u, 257u, 0u}) {
+            expect_same_both_ways(c.stream, c.stream.size(), capacity, false,
+                                  c.name + " capacity " + std::to_string(capacity));
+        }
+        expect_same_both_ways(c.stream, c.stream.size(), 0, true, c.name + " count-only");
+    }
+}
+
+// Cuts near the end of the input, where the fast path's 8-byte margin ends,
+// and near every output room boundary of a match.
+TEST(FastPath, BuffersEndingWhereTheFastPathMustStop) {
+    for (const Corpus& c : corpus()) {
+        const uint32_t n = static_cast<uint32_t>(c.data.size());
+        for (size_t cut = 0; cut <= 24 && cut <= c.stream.size(); ++cut) {
+            const size_t size = c.stream.size() - cut;
+            expect_same_both_ways(c.stream, size, n, false, c.name + " cut " + std::to_string(cut));
+            expect_same_both_ways(c.stream, size, 0, true,
+                                  c.name + " count-only cut " + std::to_string(cut));
+        }
+        for (uint32_t short_by = 1; short_by <= 300; short_by += 7) {
+            expect_same_both_ways(c.stream, c.stream.size(), n - short_by, false,
+                                  c.name + " short by " + std::to_string(short_by));
+        }
+    }
+}
+
+// Damaged streams reach every hand-back: unmatched codes, symbols 286/287,
+// distances too far, bad headers after fast-decoded data.
+TEST(FastPath, DamagedStreamsFailTheSameWay) {
+    std::mt19937 rng(11);
+    const std::vector<Corpus> streams = corpus();
+    for (int round = 0; round < 600; ++round) {
+        const Corpus& c = streams[rng() % streams.size()];
+        std::vector<uint8_t> damaged = c.stream;
+        const int flips = 1 + static_cast<int>(rng() % 4);
+        for (int f = 0; f < flips; ++f) {
+            damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+        }
+        const uint32_t capacity = static_cast<uint32_t>(c.data.size() + rng() % 1000);
+        expect_same_both_ways(damaged, damaged.size(), capacity, false,
+                              c.name + " damaged round " + std::to_string(round));
+        expect_same_both_ways(damaged, damaged.size(), 0, true,
+                              c.name + " damaged count-only round " + std::to_string(round));
+    }
+}
+
+TEST(FastPath, RandomBytesFailTheSameWay) {
+    for (uint32_t seed = 0; seed < 400; ++seed) {
+        const std::vector<uint8_t> bytes = random_bytes(64 + seed * 5, seed);
+        expect_same_both_ways(bytes, bytes.size(), 4096, false, "seed " + std::to_string(seed));
+        expect_same_both_ways(bytes, bytes.size(), 0, true, "count-only seed " + std::to_string(seed));
+    }
+}
+
+}  // namespace
