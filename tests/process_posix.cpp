@@ -39,13 +39,15 @@ int64_t now_ms() {
     signal(SIGPIPE, SIG_DFL);
     signal(SIGXFSZ, SIG_DFL);
     if (request.file_size_limit != 0) {
-        const rlimit limit{request.file_size_limit, request.file_size_limit};
+        const auto bytes = static_cast<rlim_t>(request.file_size_limit);
+        const rlimit limit{bytes, bytes};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
             _exit(126);
         }
     }
     if (request.address_space_limit != 0) {
-        const rlimit limit{request.address_space_limit, request.address_space_limit};
+        const auto bytes = static_cast<rlim_t>(request.address_space_limit);
+        const rlimit limit{bytes, bytes};
         if (setrlimit(RLIMIT_AS, &limit) != 0) {
             _exit(126);
         }
