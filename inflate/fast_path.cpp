@@ -155,7 +155,7 @@ inline uint64_t load_le64(const uint8_t* p) {
 inline void copy_words(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* from = out - distance;
     uint32_t done = 0;
-    if (distance >= 16) {
+    if (length > 32 && distance >= 16) {
         // Long runs of distant data: 16 bytes a step.
         for (; done + 16 <= length - 8; done += 16) {
             uint8_t chunk[16];
@@ -219,48 +219,65 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
         (COUNT_ONLY ? UINT32_MAX : state.output_capacity) - FAST_OUTPUT_MARGIN;
     uint8_t* const output = state.output;
 
-    // bit_buffer holds bit_count valid bits; bits above them are either zero
-    // or the stream's own next bits, so or-ing a fresh load over them is safe.
-    // Consumed so far: 8 * in - bit_count bits, always.
+    // bit_count bits of bit_buffer are accounted for; the bits above them
+    // are the stream's own next bits, up to the last refill's 64, then zeros.
+    // A refill takes at most 48 bits before the next one, so at least 16 real
+    // bits are always there: enough to look up the next entry (11 bits, or
+    // 15 for a long code) before the refill, off the refill's path.
+    // Consumed so far: 8 * in - bit_count bits, always. Only the low 6 bits
+    // of bit_count are kept exact: whole entries are subtracted from it, and
+    // an entry's low byte is the number of bits it consumes.
     uint32_t in = state.input_count;
     uint64_t bit_buffer = static_cast<uint32_t>(state.bit_buffer);
     uint32_t bit_count = static_cast<uint32_t>(state.bit_count);
     uint32_t out = state.output_count;
     int32_t result = 0;
-    while (in <= input_end && out <= output_end) {
-        // Refill to 56..63 bits: enough for a whole match (15 + 5 + 15 + 13).
-        bit_buffer |= load_le64(input + in) << bit_count;
-        in += (63 - bit_count) >> 3;
-        bit_count |= 56;
 
-        uint32_t entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
+    // Refills to 56..63 bits: enough for a whole match (15 + 5 + 15 + 13).
+    const auto refill = [&] {
+        bit_buffer |= load_le64(input + in) << (bit_count & 63);
+        in += (63 - (bit_count & 63)) >> 3;
+        bit_count |= 56;
+        return true;
+    };
+    if (in > input_end || out > output_end) {
+        return 0;
+    }
+    refill();
+    // The entry for the bits at hand, looked up before they are refilled.
+    uint32_t entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
+    do {
         if (entry & FAST_LITERAL_FLAG) {
             // Up to three literals per refill: 3 * 15 bits fit in 56, and
             // the output margin holds them.
-            bit_buffer >>= entry & 0xFF;
-            bit_count -= entry & 0xFF;
+            bit_buffer >>= entry & 63;
+            bit_count -= entry;
+            uint32_t literal = entry >> 16;
+            entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
             if (!COUNT_ONLY) {
-                output[out] = static_cast<uint8_t>(entry >> 16);
+                output[out] = static_cast<uint8_t>(literal);
             }
             out += 1;
-            entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
             if (!(entry & FAST_LITERAL_FLAG)) {
                 continue;
             }
-            bit_buffer >>= entry & 0xFF;
-            bit_count -= entry & 0xFF;
+            bit_buffer >>= entry & 63;
+            bit_count -= entry;
+            literal = entry >> 16;
+            entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
             if (!COUNT_ONLY) {
-                output[out] = static_cast<uint8_t>(entry >> 16);
+                output[out] = static_cast<uint8_t>(literal);
             }
             out += 1;
-            entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
             if (!(entry & FAST_LITERAL_FLAG)) {
                 continue;
             }
-            bit_buffer >>= entry & 0xFF;
-            bit_count -= entry & 0xFF;
+            bit_buffer >>= entry & 63;
+            bit_count -= entry;
+            literal = entry >> 16;
+            entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
             if (!COUNT_ONLY) {
-                output[out] = static_cast<uint8_t>(entry >> 16);
+                output[out] = static_cast<uint8_t>(literal);
             }
             out += 1;
             continue;
@@ -270,19 +287,20 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
             if (kind == FAST_LONG) {
                 entry = walk_long_code(fast.litlen, bit_buffer);
                 if (entry & FAST_LITERAL_FLAG) {
-                    bit_buffer >>= entry & 0xFF;
-                    bit_count -= entry & 0xFF;
+                    bit_buffer >>= entry & 63;
+                    bit_count -= entry;
                     if (!COUNT_ONLY) {
                         output[out] = static_cast<uint8_t>(entry >> 16);
                     }
                     out += 1;
+                    entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
                     continue;
                 }
                 kind = entry & FAST_SPECIAL_FLAG ? (entry >> 12) & 3 : 0;
             }
             if (kind == FAST_END_OF_BLOCK) {
-                bit_buffer >>= entry & 0xFF;
-                bit_count -= entry & 0xFF;
+                bit_buffer >>= entry & 63;
+                bit_count -= entry;
                 result = 1;
                 break;
             }
@@ -292,7 +310,7 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
         }
         // A match. Nothing is consumed until its distance has passed, so a
         // bad one is handed back whole.
-        uint32_t bits = entry & 0xFF;
+        const uint32_t bits = entry & 0xFF;
         const uint32_t length =
             ((entry >> 16) & 0x1FF) +
             static_cast<uint32_t>((bit_buffer & ((uint64_t{1} << bits) - 1)) >> ((entry >> 8) & 15));
@@ -315,15 +333,18 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
             break;
         }
         bit_buffer = after_length >> dbits;
-        bit_count -= bits + dbits;
+        bit_count -= entry;
+        bit_count -= dentry;
+        entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
         if (!COUNT_ONLY) {
             copy_match(output + out, distance, length);
         }
         out += length;
-    }
+    } while (in <= input_end && out <= output_end && refill());
 
     // Back to the exact decode's form: input_count covers every byte holding
     // a consumed bit, and the pending bits are that byte's unread high bits.
+    bit_count &= 63;
     const uint32_t consumed_bits_mod = bit_count & 7;  // 8 * in - consumed, mod 8
     const uint32_t whole_bytes = bit_count >> 3;      // loaded but untouched
     state.input_count = in - whole_bytes;
