@@ -134,9 +134,10 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
     }
     std::FILE* file = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
     if (file == nullptr) {
-        reason = std::strerror(errno);
+        const int error = errno;
         close(fd);
         unlink(temp.c_str());
+        reason = std::strerror(error);  // after the cleanup: it may allocate
         return false;
     }
     // Flushed to the disk before the rename: after a crash the name holds
@@ -145,13 +146,15 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
     const int saved = errno;
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
-        reason = std::strerror(written ? errno : saved);
+        const int error = written ? errno : saved;
         unlink(temp.c_str());
+        reason = std::strerror(error);
         return false;
     }
     if (std::rename(temp.c_str(), target.c_str()) != 0) {
-        reason = std::strerror(errno);
+        const int error = errno;
         unlink(temp.c_str());
+        reason = std::strerror(error);
         return false;
     }
     return true;

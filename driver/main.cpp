@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "conversion.h"
@@ -133,7 +134,14 @@ int run(int argc, PathChar** argv) {
         std::fputs(USAGE_LINE, stdout);
         return EXIT_USAGE;
     }
-    return convert_file(argv[1], argv[2]);
+    // Only a std::string can throw (bad_alloc); every file is closed and
+    // every temp removed by then.
+    try {
+        return convert_file(argv[1], argv[2]);
+    } catch (const std::bad_alloc&) {
+        std::fputs("tavrimox: not enough memory\n", stderr);
+        return EXIT_CANNOT_CONVERT;
+    }
 }
 
 }  // namespace
