@@ -23,11 +23,23 @@ else
     skipped+=("asan: no sanitizer runtime")
 fi
 
-if echo '#include <cstdio>
-int main(){}' | g++ -x c++ -m32 -o /dev/null - 2>/dev/null; then
+# 32-bit x86: built with g++ -m32 and run natively, or under qemu-i386 where
+# the kernel cannot run 32-bit programs (enable_m32.sh registers it).
+if m32_note=$(tools/enable_m32.sh); then
+    if [ -n "$m32_note" ]; then echo "$m32_note"; fi
     run_suite m32
 else
-    skipped+=("m32: g++-multilib not installed")
+    skipped+=("m32: $m32_note")
+fi
+
+# libFuzzer: each target for 60 s from its committed seeds (fuzz/run.sh).
+if echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
+    clang++ -x c++ -fsanitize=fuzzer,address,undefined -o /dev/null - 2>/dev/null; then
+    echo "=== fuzz ==="
+    fuzz/run.sh 60
+    suites+=("fuzz")
+else
+    skipped+=("fuzz: clang++ with libFuzzer (libclang-rt-14-dev) not installed")
 fi
 
 echo
