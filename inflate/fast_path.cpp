@@ -148,26 +148,46 @@ inline uint64_t load_le64(const uint8_t* p) {
 #endif
 }
 
-// Copies `length` bytes from `distance` back in 8-byte words, distance >= 8
-// and length >= 8: each load lies wholly before the bytes it is stored over,
-// and the last word, taken again from length - 8, rewrites only bytes already
-// written, with the same values.
+inline void copy16(uint8_t* out, const uint8_t* from) {
+    uint8_t chunk[16];
+    std::memcpy(chunk, from, 16);
+    std::memcpy(out, chunk, 16);
+}
+
+// Copies `length` bytes from `distance` back in words of W bytes, distance
+// >= W and length >= W: each load lies wholly before the bytes it is stored
+// over, and the last word, taken again from length - W, rewrites only bytes
+// already written, with the same values.
 inline void copy_words(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* from = out - distance;
-    uint32_t done = 0;
-    if (length > 32 && distance >= 16) {
-        // Long runs of distant data: 16 bytes a step.
-        for (; done + 16 <= length - 8; done += 16) {
-            uint8_t chunk[16];
-            std::memcpy(chunk, from + done, 16);
-            std::memcpy(out + done, chunk, 16);
+    if (distance >= 16 && length >= 16) {
+        copy16(out, from);
+        for (uint32_t done = 16; done + 16 < length; done += 16) {
+            copy16(out + done, from + done);
         }
+        copy16(out + length - 16, from + length - 16);
+        return;
     }
-    store64(out + done, load64(from + done));
-    for (done += 8; done < length - 8; done += 8) {
+    store64(out, load64(from));
+    for (uint32_t done = 8; done + 8 < length; done += 8) {
         store64(out + done, load64(from + done));
     }
     store64(out + length - 8, load64(from + length - 8));
+}
+
+// Fills out[done .. length) with a 16-byte period whose first 16 bytes are
+// `pattern`, length >= 32: one register stored again and again, so no load
+// waits on the store before it; the tail copies its bytes from one period
+// back, which holds the same values.
+inline void repeat16(uint8_t* out, const uint8_t* pattern, uint32_t done, uint32_t length) {
+    uint8_t chunk[16];
+    std::memcpy(chunk, pattern, 16);
+    for (; done + 16 <= length; done += 16) {
+        std::memcpy(out + done, chunk, 16);
+    }
+    if (done < length) {
+        copy16(out + length - 16, out + length - 32);
+    }
 }
 
 // The same bytes as copying a match one byte at a time, lowest first, and
@@ -176,7 +196,11 @@ inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* from = out - distance;
     if (distance >= 8) {
         if (length >= 8) {
-            copy_words(out, distance, length);
+            if (distance == 16 && length >= 32) {
+                repeat16(out, from, 0, length);  // a repeated 16-byte texture block
+            } else {
+                copy_words(out, distance, length);
+            }
         } else if (length >= 4) {
             uint32_t head;
             uint32_t tail;
@@ -191,22 +215,25 @@ inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length) {
         }
         return;
     }
-    // A short distance: the first 8 bytes one by one; after them the written
-    // bytes repeat with period `distance`, so any multiple of it that is at
-    // least 8 serves as a word distance.
-    // The word copy's last load reaches length - 8 - period bytes past the
-    // head, so it needs 8 more bytes to stay within the repeating region.
-    if (length < 16) {
+    // A short distance: the first bytes one by one; after them the written
+    // bytes repeat with period `distance`.
+    if (length < 24) {
         for (uint32_t i = 0; i < length; ++i) {
             out[i] = from[i];
         }
         return;
     }
-    for (uint32_t i = 0; i < 8; ++i) {
+    for (uint32_t i = 0; i < 16; ++i) {
         out[i] = from[i];
     }
+    if (16 % distance == 0 && length >= 32) {
+        repeat16(out, out, 16, length);  // 1, 2, 4 or 8: the period divides 16
+        return;
+    }
+    // Any multiple of the period of at least 8 serves as a word distance;
+    // the word copy's last load reaches back 8 bytes before its start.
     const uint32_t period = (8 + distance - 1) / distance * distance;
-    copy_words(out + 8, period, length - 8);
+    copy_words(out + 16, period, length - 16);
 }
 
 template <bool COUNT_ONLY>
