@@ -55,35 +55,33 @@ enum class Outcome { finished, refused, truncated, output_full };
 
 struct ZlibResult {
     Outcome outcome;
-    std::vector<uint8_t> output;  // what zlib wrote before stopping
-    size_t consumed;              // total_in; exact only when finished
+    size_t produced;  // bytes zlib wrote to output before stopping
+    size_t consumed;  // total_in; exact only when finished
 };
 
-inline ZlibResult zlib_inflate_raw(const uint8_t* input, size_t size, size_t capacity) {
+inline ZlibResult zlib_inflate_raw(const uint8_t* input, size_t size, uint8_t* output,
+                                   size_t capacity) {
     z_stream stream{};
     if (inflateInit2(&stream, -15) != Z_OK) {
         throw std::runtime_error("inflateInit2");
     }
-    ZlibResult result{Outcome::truncated, std::vector<uint8_t>(capacity), 0};
     stream.next_in = const_cast<Bytef*>(input);
     stream.avail_in = static_cast<uInt>(size);
-    stream.next_out = result.output.data();
+    stream.next_out = output;
     stream.avail_out = static_cast<uInt>(capacity);
     const int status = inflate(&stream, Z_NO_FLUSH);
+    Outcome outcome = Outcome::truncated;  // all input used, more wanted
     if (status == Z_STREAM_END) {
-        result.outcome = Outcome::finished;
+        outcome = Outcome::finished;
     } else if (status == Z_DATA_ERROR) {
-        result.outcome = Outcome::refused;
+        outcome = Outcome::refused;
     } else if ((status == Z_OK || status == Z_BUF_ERROR) && stream.avail_out == 0) {
-        result.outcome = Outcome::output_full;
-    } else if (status == Z_OK || status == Z_BUF_ERROR) {
-        result.outcome = Outcome::truncated;  // all input used, more wanted
-    } else {
+        outcome = Outcome::output_full;
+    } else if (status != Z_OK && status != Z_BUF_ERROR) {
         inflateEnd(&stream);
         throw std::runtime_error("inflate");
     }
-    result.output.resize(stream.total_out);
-    result.consumed = stream.total_in;
+    const ZlibResult result{outcome, stream.total_out, stream.total_in};
     inflateEnd(&stream);
     return result;
 }
