@@ -271,28 +271,33 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
     // The stream owns the handle from here: fclose closes both.
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
     std::FILE* file = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+    // From here on the temporary is removed before the reason is built: that
+    // allocates, and a throw must not leave the file behind.
     if (file == nullptr) {
-        reason = std::strerror(errno);
+        const int error = errno;
         if (fd >= 0) {
             _close(fd);
         } else {
             CloseHandle(handle);
         }
         DeleteFileW(temp.c_str());
+        reason = std::strerror(error);
         return false;
     }
     const bool written = write_all(file, regions, count);
     const int saved = errno;
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
-        reason = std::strerror(written ? errno : saved);
+        const int error = written ? errno : saved;
         DeleteFileW(temp.c_str());
+        reason = std::strerror(error);
         return false;
     }
     if (!MoveFileExW(temp.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        reason = reason_for(GetLastError(), target);
+        const DWORD error = GetLastError();
         DeleteFileW(temp.c_str());
+        reason = reason_for(error, target);
         return false;
     }
     return true;
