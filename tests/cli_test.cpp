@@ -113,6 +113,14 @@ void expect_refused(const ProcessResult& r, const std::string& named, const std:
     EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
 }
 
+constexpr bool running_on_windows() {
+#ifdef _WIN32
+    return true;
+#else
+    return false;
+#endif
+}
+
 bool running_as_root() {
 #ifdef _WIN32
     return false;
@@ -372,10 +380,14 @@ TEST_P(CliRefusal, ExitFourOneLineNothingChanged) {
     const std::string output = place(c.output);
     for (const std::string& p : {input, output}) {
         if (p.rfind("/proc/", 0) == 0 || p.rfind("/dev/", 0) == 0) {
-            if (!fs::exists(fs::path(p).parent_path())) {
+            // Windows (wine maps "/proc" to a folder of the current drive).
+            if (!fs::exists(fs::path(p).parent_path()) || running_on_windows()) {
                 GTEST_SKIP() << p << ": not on this system";
             }
         }
+    }
+    if (running_on_windows() && c.setup != Setup::NONE) {
+        GTEST_SKIP() << "mode bits and symbolic links are POSIX's; cli_windows_test covers read-only";
     }
     write_bytes(dir / "in.tex", c.input_bytes);
     write_bytes(dir / "out.dds", PREVIOUS);
