@@ -5,20 +5,24 @@
 // other does not, that is a fault. The two may disagree only on *when* a
 // fault shows, in two ways, each checked by extending the input:
 //
-// - UNUSED_CODE_AT_END (ours: more input needed, zlib: refused). zlib looks
+// - unused_code_at_end (ours: more input needed, zlib: refused). zlib looks
 //   codes up in tables and rejects a bit pattern that falls in the unused part
 //   of an incomplete code (the fixed distance code's patterns 30 and 31, the
 //   other pattern of a single 1-bit distance or literal/length code) as soon
 //   as its first bits are in; ours reads up to 15 bits before it gives up. So
 //   a stream that ends within those bits is short for us. Extended by any
 //   bytes, ours must then refuse with INFLATE_BAD_SYMBOL.
-// - REFUSED_BEFORE_ZLIB_READS_ON (ours: refused, zlib: more input needed).
+// - refused_before_zlib_reads_on (ours: refused, zlib: more input needed).
 //   Ours refuses a repeat (symbol 16) of no previous length before its 2
 //   extra bits, zlib after; and ours refuses a code-length code without any
 //   code at the first length (15 bits), while zlib reads every length as one
 //   bit and refuses once it finds no end-of-block code. So ours must have said
 //   INFLATE_REPEAT_WITHOUT_PREVIOUS or INFLATE_BAD_SYMBOL, and zlib, given
 //   enough further bytes, must refuse too.
+//
+// On which codes are acceptable the two agree: an incomplete literal/length
+// or distance code only as a single 1-bit code, a distance code without any
+// code, and anything after the last block ignored.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -272,25 +276,25 @@ std::vector<RuleCase> rule_cases() {
         cases.push_back({"fixed_distance_30_at_end", w.bytes, INFLATE_INPUT_EXHAUSTED,
                          "unused_code_at_end"});
     }
-    // Dynamic block header: 257 literal/length and 1 distance lengths, and
-    // the code-length code's first four lengths (symbols 16, 17, 18, 0).
-    const auto dynamic_header = [](BitWriter& w, uint32_t len16, uint32_t len17, uint32_t len18) {
+    // Dynamic block header, last block, 257 literal/length and 1 distance
+    // lengths; cl_lengths are the code-length code's lengths in the order of
+    // the stream (symbols 16, 17, 18, 0, 8, 7, ...), at least 4.
+    const auto dynamic_header = [](BitWriter& w, const std::vector<uint32_t>& cl_lengths) {
         put_bits(w, 1, 1);
         put_bits(w, 2, 2);
         put_bits(w, 0, 5);
         put_bits(w, 0, 5);
-        put_bits(w, 0, 4);
-        put_bits(w, len16, 3);
-        put_bits(w, len17, 3);
-        put_bits(w, len18, 3);
-        put_bits(w, 0, 3);
+        put_bits(w, static_cast<uint32_t>(cl_lengths.size() - 4), 4);
+        for (const uint32_t length : cl_lengths) {
+            put_bits(w, length, 3);
+        }
     };
     {
         // Code-length code 18 -> 0, 16 -> 10, 17 -> 11; the first length is
         // a repeat (16) at bit 29, and one padding bit is all that follows,
         // short of its 2 extra bits.
         BitWriter w;
-        dynamic_header(w, 2, 2, 1);
+        dynamic_header(w, {2, 2, 1, 0});
         put_code(w, 2, 2);
         cases.push_back({"repeat_first_at_end", w.bytes, INFLATE_REPEAT_WITHOUT_PREVIOUS,
                          "refused_before_zlib_reads_on"});
@@ -299,10 +303,44 @@ std::vector<RuleCase> rule_cases() {
         // A code-length code without codes, then 3 bytes: ours gives up
         // after 15 bits, zlib wants one bit for each of 258 lengths.
         BitWriter w;
-        dynamic_header(w, 0, 0, 0);
+        dynamic_header(w, {0, 0, 0, 0});
         put_bits(w, 0, 24);
         cases.push_back({"empty_code_length_code", w.bytes, INFLATE_BAD_SYMBOL,
                          "refused_before_zlib_reads_on"});
+    }
+    // Code-length code 18 -> 0, 0 -> 10, 1 -> 11 (symbol 1 is the 18th in
+    // the stream's order, so 18 lengths are sent).
+    const std::vector<uint32_t> cl_18_0_1 = {0, 0, 1, 2, 0, 0, 0, 0, 0,
+                                             0, 0, 0, 0, 0, 0, 0, 0, 2};
+    const auto zeros = [](BitWriter& w, uint32_t count) {  // 11..138 zero lengths
+        put_code(w, 0, 1);
+        put_bits(w, count - 11, 7);
+    };
+    {
+        // Only the end-of-block symbol has a code, 1 bit long; no distance code.
+        BitWriter w;
+        dynamic_header(w, cl_18_0_1);
+        zeros(w, 138);
+        zeros(w, 118);
+        put_code(w, 3, 2);  // length 1 for symbol 256
+        put_code(w, 2, 2);  // length 0 for the one distance symbol
+        put_code(w, 0, 1);  // end of block
+        cases.push_back({"single_one_bit_litlen_code", w.bytes, INFLATE_OK, "agree"});
+    }
+    {
+        // 'a' -> 0 and end-of-block -> 1; no distance code; "aa".
+        BitWriter w;
+        dynamic_header(w, cl_18_0_1);
+        zeros(w, 97);
+        put_code(w, 3, 2);
+        zeros(w, 138);
+        zeros(w, 20);
+        put_code(w, 3, 2);
+        put_code(w, 2, 2);
+        put_code(w, 0, 1);
+        put_code(w, 0, 1);
+        put_code(w, 1, 1);
+        cases.push_back({"literals_without_distance_code", w.bytes, INFLATE_OK, "agree"});
     }
     return cases;
 }
