@@ -90,6 +90,10 @@ bool resolve_final_link(const char* path, std::string& target, std::string& reas
 
 bool write_file_replacing(const PathChar* path, const OutputRegion* regions, size_t count,
                           std::string& reason) {
+    if (path[0] == '\0') {  // names nothing; the temp would land in the working folder
+        reason = std::strerror(ENOENT);
+        return false;
+    }
     std::string target;
     if (!resolve_final_link(path, target, reason)) {
         return false;

@@ -353,7 +353,7 @@ TEST_F(Cli, SamePathReplacesInputWithItsConversion) {
 
 // --- Refusals: exit 4, nothing lost ------------------------------------------
 
-enum class Setup { NONE, INPUT_MODE_000, OUTPUT_FOLDER_READ_ONLY, SYMLINK_LOOP };
+enum class Setup { NONE, INPUT_MODE_000, OUTPUT_READ_ONLY, OUTPUT_FOLDER_READ_ONLY, SYMLINK_LOOP };
 
 struct RefusalCase {
     const char* name;
@@ -400,6 +400,12 @@ TEST_P(CliRefusal, ExitFourOneLineNothingChanged) {
                 GTEST_SKIP() << "root reads a mode-000 file; /proc/self/mem covers unreadable input";
             }
             fs::permissions(dir / "in.tex", fs::perms::none);
+            break;
+        case Setup::OUTPUT_READ_ONLY:
+            if (running_as_root()) {
+                GTEST_SKIP() << "root may write a read-only file";
+            }
+            fs::permissions(dir / "out.dds", fs::perms::owner_read);
             break;
         case Setup::OUTPUT_FOLDER_READ_ONLY:
             if (running_as_root()) {
@@ -448,6 +454,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"payload_announces_4gib", announcing_4gib_payload(), "in.tex", "out.dds", false, "truncated payload", Setup::NONE},
         RefusalCase{"output_folder_missing", VALID_TEX, "in.tex", "nowhere/out.dds", true, "No such file", Setup::NONE},
         RefusalCase{"output_parent_is_file", VALID_TEX, "in.tex", "in.tex/out.dds", true, "Not a directory", Setup::NONE},
+        // A rename would replace it; "wb" would not open it.
+        RefusalCase{"output_read_only", VALID_TEX, "in.tex", "out.dds", true, "denied", Setup::OUTPUT_READ_ONLY},
         RefusalCase{"output_folder_read_only", VALID_TEX, "in.tex", "folder/out.dds", true, "denied", Setup::OUTPUT_FOLDER_READ_ONLY},
         RefusalCase{"output_in_proc", VALID_TEX, "in.tex", "/proc/tavrimox-test.dds", true, "", Setup::NONE},
         RefusalCase{"output_is_folder", VALID_TEX, "in.tex", "folder", true, "Is a directory", Setup::NONE},
@@ -456,6 +464,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"output_root_folder", VALID_TEX, "in.tex", "/", true, "Is a directory", Setup::NONE}),
     [](const auto& test) { return std::string(test.param.name); });
 
+// Regression: an empty output path made a temp in the working folder, and
+// reported that folder's "Permission denied" where it was read-only.
 TEST_F(Cli, EmptyPathsAreRefused) {
     write_bytes(dir / "in.tex", VALID_TEX);
     expect_refused(convert("", at("out.dds")), "", "No such file");
