@@ -11,7 +11,9 @@ Two kinds of case:
 - pictures drawn here, sizes not all multiples of 4: ImageMagick writes the
   reference DDS, make_tex wraps its blocks, tavrimox converts back.
 In both, tavrimox's payload must equal the reference's byte for byte, so any
-pixel difference a reader shows comes from how it reads our header.
+pixel difference a reader shows comes from how it reads our header. The
+drawn pictures also go through make_tex's other options (--stored, --level,
+--raw), each of which must convert back to the blocks under the fixed header.
 
 Exits 77 (ctest's skip) when ImageMagick is missing (it makes every
 reference), or when Pillow is, after the ImageMagick checks have passed.
@@ -139,6 +141,44 @@ def convert_and_compare(case, tavrimox, tex_path, reference_header, work):
     compare_readers(case, ours, reference, width, height)
 
 
+def check_make_tex_options(case, tavrimox, make_tex, dds, work):
+    """make_tex's other ways to the same TEX payload: stored blocks, another
+    level, raw blocks with the size given. tavrimox must give the blocks back."""
+    with open(dds, "rb") as f:
+        data = f.read()
+    height, width = struct.unpack_from("<II", data, 12)
+    blocks = data[128:]
+    raw = os.path.join(work, case + ".blocks")
+    with open(raw, "wb") as f:
+        f.write(blocks)
+    for name, options in [("stored", ["--stored", dds]), ("level1", ["--level", "1", dds]),
+                          ("raw", ["--raw", str(width), str(height), raw])]:
+        tex = os.path.join(work, f"{case}.{name}.tex")
+        out = os.path.join(work, f"{case}.{name}.dds")
+        result = run([make_tex, *options, tex])
+        if result.returncode != 0:
+            fail(case, f"make_tex {name}: {result.stderr!r}")
+            continue
+        with open(tex, "rb") as f:
+            fields = tex_fields(f.read())
+        if fields[:2] != (width, height) or fields[3] != len(blocks):
+            fail(case, f"make_tex {name}: header {fields[:2]}, {fields[3]} bytes")
+        if name == "stored" and len(fields[2]) <= len(blocks):
+            fail(case, "make_tex --stored compressed the blocks")
+        result = run([tavrimox, tex, out])
+        with open(out, "rb") as f:
+            if result.returncode != 0 or f.read() != header_bytes(data) + blocks:
+                fail(case, f"make_tex {name}: tavrimox does not give the blocks back")
+
+
+def header_bytes(dds):
+    """The header tavrimox writes for the size in this DDS file: only height
+    and width differ from one file to the next."""
+    height, width = struct.unpack_from("<II", dds, 12)
+    return (b"DDS " + struct.pack("<III", 124, 0x1007, height) + struct.pack("<I", width) +
+            bytes(56) + struct.pack("<III", 32, 4, 0x35545844) + bytes(40))
+
+
 def header_for_size(width, height, work):
     """ImageMagick's own 128-byte DXT5 header for a picture of this size."""
     path = os.path.join(work, f"header_{width}x{height}.dds")
@@ -191,6 +231,7 @@ def main():
         with open(dds, "rb") as f:
             header = f.read(128)
         convert_and_compare(case, tavrimox, tex, header, work)
+        check_make_tex_options(case, tavrimox, make_tex, dds, work)
 
     checked = len(sample_files) + len(DRAWN)
     if failures:
