@@ -60,11 +60,11 @@ bool write_directly(const char* path, const OutputRegion* regions, size_t count,
 constexpr int MAX_LINK_HOPS = 40;  // Linux's own limit before ELOOP
 constexpr size_t TEMP_NAME_KEPT = 32;  // bytes of the output's name in the temp's
 
-// The path a write through `path` lands on: a symbolic link in the last
-// component is followed, also a dangling one ("wb" creates its target), so
-// that the rename replaces the target and the link stays. Links among the
-// folders need nothing: the kernel follows them for the rename too.
-bool resolve_final_link(const char* path, std::string& target, std::string& reason) {
+// Where "wb" on a path that does not exist would create the file: a
+// dangling symbolic link in the last component is followed to its target,
+// so that the link stays. Links among the folders need nothing: the kernel
+// follows them for the rename too.
+bool resolve_dangling_link(const char* path, std::string& target, std::string& reason) {
     target = path;
     for (int hops = 0; hops < MAX_LINK_HOPS; ++hops) {
         struct stat info {};
@@ -94,14 +94,29 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
         reason = std::strerror(ENOENT);
         return false;
     }
-    std::string target;
-    if (!resolve_final_link(path, target, reason)) {
+    struct stat info {};
+    const bool exists = stat(path, &info) == 0;
+    if (!exists && errno != ENOENT) {
+        reason = std::strerror(errno);  // a loop, a file as folder: "wb" fails alike
         return false;
     }
-    struct stat info {};
-    const bool exists = stat(target.c_str(), &info) == 0;
     if (exists && !S_ISREG(info.st_mode)) {
-        return write_directly(target.c_str(), regions, count, reason);
+        // Through the path as given: /dev/stdout and its kin are links whose
+        // text names no file.
+        return write_directly(path, regions, count, reason);
+    }
+    // The file the rename must replace (or create): an existing one by its
+    // real path, so that a symbolic link to it stays a link.
+    std::string target;
+    if (exists) {
+        char resolved[PATH_MAX];
+        if (realpath(path, resolved) == nullptr) {
+            reason = std::strerror(errno);
+            return false;
+        }
+        target = resolved;
+    } else if (!resolve_dangling_link(path, target, reason)) {
+        return false;
     }
     // "wb" would refuse a file we may not write; a rename would not ask.
     if (exists && access(target.c_str(), W_OK) != 0) {

@@ -152,9 +152,11 @@ int wmain(int argc, wchar_t** argv) {
 }
 #else
 int main(int argc, char** argv) {
-    // A file-size limit then fails the write (EFBIG), which is reported and
-    // cleaned up, instead of killing the process with its temp file left.
+    // An exceeded file-size limit or a pipe without reader then fails the
+    // write (EFBIG, EPIPE), which is reported and cleaned up, instead of
+    // killing the process, its temp file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
     // With 0, 1 or 2 closed, a file we open could take its number, and a
     // message meant for the console would land in it.
     for (int fd = 0; fd <= 2; ++fd) {

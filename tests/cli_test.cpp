@@ -487,6 +487,32 @@ TEST_F(Cli, DevNullIsWrittenDirectly) {
     EXPECT_EQ(snapshot(dir).size(), 1u);
 }
 
+// /dev/stdout is a link whose text ("pipe:[...]") names no file: written
+// through the path as given. Regression: following the link's text failed.
+TEST_F(Cli, StdoutPipeIsWrittenDirectly) {
+    write_bytes(dir / "in.tex", tex_file(raw_deflate(BIG), 300000));
+    const ProcessResult r = convert(at("in.tex"), "/dev/stdout");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const Bytes expected = dds_file(BIG);
+    EXPECT_TRUE(r.out == std::string(expected.begin(), expected.end()));
+    EXPECT_EQ(snapshot(dir).size(), 1u);
+}
+
+// A reader that goes away: EPIPE, reported, not death by SIGPIPE.
+TEST_F(Cli, PipeClosedByReaderExitsFour) {
+    if (!fs::exists("/bin/bash")) {
+        GTEST_SKIP() << "needs /bin/bash for PIPESTATUS";
+    }
+    write_bytes(dir / "in.tex", tex_file(raw_deflate(BIG), 300000));
+    const ProcessResult r = run_program(
+        {"/bin/bash", "-c", "\"$0\" \"$1\" /dev/stdout | true; echo \"${PIPESTATUS[0]}\"", EXE,
+         at("in.tex")});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "4\n");
+    EXPECT_EQ(r.err, "tavrimox: /dev/stdout: Broken pipe\n");
+}
+
 struct LinkCase {
     const char* name;
     const char* link_text;    // where out.dds points
