@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bit_writer.h"
+#include "decode_case.h"
 #include "inflate.h"
 
 namespace {
@@ -53,10 +54,19 @@ struct CountOnlyRun {
     uint32_t in_len;
 };
 
+// Decodes in count-only mode with the fast path and without; both must agree.
 CountOnlyRun count_only(const std::vector<uint8_t>& stream, uint32_t capacity = 12345) {
-    CountOnlyRun r{0, capacity, static_cast<uint32_t>(stream.size())};
-    r.status = inflate_raw(nullptr, &r.out_len, stream.data(), &r.in_len);
-    return r;
+    CountOnlyRun runs[2];
+    for (const bool fast : {true, false}) {
+        const FastPathSetting setting(fast);
+        CountOnlyRun& r = runs[fast ? 0 : 1];
+        r = {0, capacity, static_cast<uint32_t>(stream.size())};
+        r.status = inflate_raw(nullptr, &r.out_len, stream.data(), &r.in_len);
+    }
+    EXPECT_EQ(runs[0].status, runs[1].status) << "fast path against the bit-by-bit decode";
+    EXPECT_EQ(runs[0].out_len, runs[1].out_len);
+    EXPECT_EQ(runs[0].in_len, runs[1].in_len);
+    return runs[1];
 }
 
 TEST(CountOnlyOutputCountMustNotWrapPast4GiB, SmallStreamSanity) {
@@ -188,12 +198,9 @@ bool decodes_to(const Generated& g) {
            count_len == g.output.size();
 }
 
-TEST(ConcurrentFixedBlockDecodesAgree, TwoThreadsSameResults) {
-    const Generated a = generate_fixed(1, 1u << 20);
-    const Generated b = generate_fixed(2, 1u << 20);
-    ASSERT_TRUE(decodes_to(a));
-    ASSERT_TRUE(decodes_to(b));
-
+// Each thread decodes both streams in turn, starting together, and checks
+// every result against the generator's output.
+void decode_in_two_threads(const Generated& a, const Generated& b) {
     constexpr int ROUNDS = 12;
     std::atomic<int> ready{0};
     std::atomic<int> failures{0};
@@ -213,6 +220,20 @@ TEST(ConcurrentFixedBlockDecodesAgree, TwoThreadsSameResults) {
     t2.join();
     EXPECT_EQ(failures.load(), 0);
 }
+
+TEST(ConcurrentFixedBlockDecodesAgree, TwoThreadsSameResults) {
+    const Generated a = generate_fixed(1, 1u << 20);
+    const Generated b = generate_fixed(2, 1u << 20);
+    ASSERT_TRUE(decodes_to(a));
+    ASSERT_TRUE(decodes_to(b));
+
+    for (const bool fast : {true, false}) {
+        SCOPED_TRACE(fast ? "fast path on" : "fast path off");
+        const FastPathSetting setting(fast);
+        decode_in_two_threads(a, b);
+    }
+}
+
 
 // ---- Count-only agrees with a real buffer ----
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bit_writer.h"
+#include "fast_path.h"
 #include "inflate.h"
 
 struct DecodeCase {
@@ -108,14 +109,49 @@ inline void check_count_only(const DecodeCase& c) {
     }
 }
 
+// Turns the table-driven fast path on or off for one scope. The bit-by-bit
+// decode defines every result; the fast path must give the same.
+class FastPathSetting {
+public:
+    explicit FastPathSetting(bool enabled) : saved_(fast_path_enabled()) {
+        set_fast_path_enabled(enabled);
+    }
+    ~FastPathSetting() { set_fast_path_enabled(saved_); }
+    FastPathSetting(const FastPathSetting&) = delete;
+    FastPathSetting& operator=(const FastPathSetting&) = delete;
+
+private:
+    bool saved_;
+};
+
 // The row as given; then, unless the row's status is OUTPUT_FULL (which a
 // bigger buffer or count-only mode would get past), with a bigger buffer and
 // without one, which must agree.
-inline void check_decode_case(const DecodeCase& c) {
+inline void check_one_stream(const DecodeCase& c) {
     check_with_buffer(c, c.capacity);
     if (c.status != INFLATE_OUTPUT_FULL) {
         check_with_buffer(c, c.capacity + 1000);
         check_count_only(c);
+    }
+}
+
+// All of check_one_stream with the fast path and without. Unless the row
+// expects INPUT_EXHAUSTED, also with 32 more bytes (zeros, then ones) after
+// the stream, which must change nothing: the decode stops where it stopped,
+// and the fast path, which wants input to spare, then has it.
+inline void check_decode_case(const DecodeCase& c) {
+    for (const bool fast : {true, false}) {
+        SCOPED_TRACE(fast ? "fast path on" : "fast path off");
+        const FastPathSetting setting(fast);
+        check_one_stream(c);
+        if (c.status != INFLATE_INPUT_EXHAUSTED) {
+            for (const uint8_t fill : {uint8_t{0x00}, uint8_t{0xFF}}) {
+                SCOPED_TRACE(fill == 0 ? "32 zero bytes after" : "32 0xFF bytes after");
+                DecodeCase padded = c;
+                padded.stream.insert(padded.stream.end(), 32, fill);
+                check_one_stream(padded);
+            }
+        }
     }
 }
 
