@@ -267,6 +267,14 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
         bit_count |= 56;
         return true;
     };
+    const auto take_literal = [&](uint32_t literal) {
+        bit_buffer >>= literal & 63;
+        bit_count -= literal;
+        if (!COUNT_ONLY) {
+            output[out] = static_cast<uint8_t>(literal >> 16);
+        }
+        out += 1;
+    };
     if (in > input_end || out > output_end) {
         return 0;
     }
@@ -277,36 +285,18 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
         if (entry & FAST_LITERAL_FLAG) {
             // Up to three literals per refill: 3 * 15 bits fit in 56, and
             // the output margin holds them.
-            bit_buffer >>= entry & 63;
-            bit_count -= entry;
-            uint32_t literal = entry >> 16;
+            take_literal(entry);
             entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
-            if (!COUNT_ONLY) {
-                output[out] = static_cast<uint8_t>(literal);
-            }
-            out += 1;
             if (!(entry & FAST_LITERAL_FLAG)) {
                 continue;
             }
-            bit_buffer >>= entry & 63;
-            bit_count -= entry;
-            literal = entry >> 16;
+            take_literal(entry);
             entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
-            if (!COUNT_ONLY) {
-                output[out] = static_cast<uint8_t>(literal);
-            }
-            out += 1;
             if (!(entry & FAST_LITERAL_FLAG)) {
                 continue;
             }
-            bit_buffer >>= entry & 63;
-            bit_count -= entry;
-            literal = entry >> 16;
+            take_literal(entry);
             entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
-            if (!COUNT_ONLY) {
-                output[out] = static_cast<uint8_t>(literal);
-            }
-            out += 1;
             continue;
         }
         if (entry & FAST_SPECIAL_FLAG) {
@@ -314,12 +304,7 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
             if (kind == FAST_LONG) {
                 entry = walk_long_code(fast.litlen, bit_buffer);
                 if (entry & FAST_LITERAL_FLAG) {
-                    bit_buffer >>= entry & 63;
-                    bit_count -= entry;
-                    if (!COUNT_ONLY) {
-                        output[out] = static_cast<uint8_t>(entry >> 16);
-                    }
-                    out += 1;
+                    take_literal(entry);
                     entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
                     continue;
                 }
