@@ -324,7 +324,7 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
         // bad one is handed back whole.
         const uint32_t bits = entry & 0xFF;
         const uint32_t length =
-            ((entry >> 16) & 0x1FF) +
+            (entry >> 16) +  // a length entry has no flags above its base
             static_cast<uint32_t>((bit_buffer & ((uint64_t{1} << bits) - 1)) >> ((entry >> 8) & 15));
         const uint64_t after_length = bit_buffer >> bits;
         uint32_t dentry = fast.distance.entries[after_length & DISTANCE_MASK];
