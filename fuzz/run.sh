@@ -11,7 +11,7 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(fuzz_inflate fuzz_differential fuzz_driver)
+    targets=(fuzz_inflate fuzz_differential fuzz_driver fuzz_fast_path)
 fi
 
 cmake --preset fuzz >/dev/null
@@ -27,7 +27,10 @@ for target in "${targets[@]}"; do
     mkdir -p "$work/$target"
     # New inputs go to the scratch folder; the committed seeds are only read.
     # -max_len covers the largest seed; one input may take 10 s at most.
-    build/fuzz/fuzz/"$target" "$work/$target" "fuzz/corpus/$target" \
+    # fuzz_fast_path takes the decoder's raw streams: it has no seeds of its own.
+    seeds=fuzz/corpus/$target
+    [ -d "$seeds" ] || seeds=fuzz/corpus/fuzz_inflate
+    build/fuzz/fuzz/"$target" "$work/$target" "$seeds" \
         -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
         -artifact_prefix="$findings/$target-" -print_final_stats=1 \
         2>"$work/$target.log" || {

@@ -1,0 +1,69 @@
+// Decodes each input with the table-driven path on and off, at several
+// capacities and in count-only mode: the status, both counts and every byte
+// of the output buffer (untouched ones included) must be the same.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "fast_path.h"
+#include "fuzz_support.h"
+#include "inflate.h"
+
+namespace {
+
+constexpr uint32_t CAPACITY_LIMIT = 1u << 18;
+
+struct Run {
+    int32_t status;
+    uint32_t produced;
+    uint32_t consumed;
+};
+
+Run decode(const uint8_t* input, uint32_t length, uint8_t* output, uint32_t capacity, bool fast) {
+    set_fast_path_enabled(fast);
+    Run run{0, capacity, length};
+    run.status = inflate_raw(output, &run.produced, input, &run.consumed);
+    return run;
+}
+
+void compare(const uint8_t* input, uint32_t length, uint32_t capacity, bool count_only) {
+    // Exactly sized and prefilled alike, so any stray or missing write shows.
+    std::unique_ptr<uint8_t[]> exact_bytes(new uint8_t[capacity]);
+    std::unique_ptr<uint8_t[]> fast_bytes(new uint8_t[capacity]);
+    std::memset(exact_bytes.get(), 0x5A, capacity);
+    std::memset(fast_bytes.get(), 0x5A, capacity);
+    const Run exact =
+        decode(input, length, count_only ? nullptr : exact_bytes.get(), capacity, false);
+    const Run fast = decode(input, length, count_only ? nullptr : fast_bytes.get(), capacity, true);
+    expect(exact.status == fast.status, "the same status both ways");
+    expect(exact.produced == fast.produced, "the same produced count both ways");
+    expect(exact.consumed == fast.consumed, "the same consumed count both ways");
+    expect(std::memcmp(exact_bytes.get(), fast_bytes.get(), capacity) == 0,
+           "the same buffer bytes both ways");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > CAPACITY_LIMIT) {
+        return -1;
+    }
+    const uint32_t length = static_cast<uint32_t>(size);
+    std::unique_ptr<uint8_t[]> input(new uint8_t[size]);
+    if (size != 0) {
+        std::memcpy(input.get(), data, size);
+    }
+    compare(input.get(), length, 0, true);
+    uint32_t produced = 0;
+    uint32_t consumed = length;
+    set_fast_path_enabled(false);
+    const int32_t counted = inflate_raw(nullptr, &produced, input.get(), &consumed);
+    const uint32_t full = counted <= 0 && produced <= CAPACITY_LIMIT ? produced : CAPACITY_LIMIT;
+    // The exact size, a little less (the fast path's output margin), and more.
+    for (uint32_t capacity : {full, full > 300 ? full - 300 : 0u, full / 2, full + 1000}) {
+        compare(input.get(), length, capacity, false);
+    }
+    set_fast_path_enabled(true);
+    return 0;
+}
