@@ -38,5 +38,5 @@ for target in "${targets[@]}"; do
         echo "FAILED $target: the input is in $findings/"
         exit 1
     }
-    grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb)|^#[0-9]+ *DONE' "$work/$target.log" || true
+    grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb)|^#[0-9]+[[:space:]]+DONE' "$work/$target.log" || true
 done
