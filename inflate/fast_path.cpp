@@ -118,6 +118,8 @@ std::atomic<bool> fast_enabled{true};
 template <int32_t BITS, int32_t SYMBOLS>
 inline uint32_t walk_long_code(const FastTable<BITS, SYMBOLS>& fast, uint64_t bits) {
     const uint32_t code15 = reverse15(static_cast<uint32_t>(bits));
+    // A code that passed the block header's checks covers every pattern
+    // under a long prefix, so the INVALID below is only a guard.
     for (int32_t len = BITS + 1; len <= MAX_CODE_BITS; ++len) {
         const uint32_t code = code15 >> (MAX_CODE_BITS - len);
         if (code - fast.first[len] < fast.count[len]) {
@@ -261,11 +263,11 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
     int32_t result = 0;
 
     // Refills to 56..63 bits: enough for a whole match (15 + 5 + 15 + 13).
+    // With 56 or more at hand it adds nothing: the same bits or-ed again.
     const auto refill = [&] {
         bit_buffer |= load_le64(input + in) << (bit_count & 63);
         in += (63 - (bit_count & 63)) >> 3;
         bit_count |= 56;
-        return true;
     };
     const auto take_literal = [&](uint32_t literal) {
         bit_buffer >>= literal & 63;
@@ -275,13 +277,11 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
         }
         out += 1;
     };
-    if (in > input_end || out > output_end) {
-        return 0;
-    }
     refill();
     // The entry for the bits at hand, looked up before they are refilled.
     uint32_t entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
     do {
+        refill();
         if (entry & FAST_LITERAL_FLAG) {
             // Up to three literals per refill: 3 * 15 bits fit in 56, and
             // the output margin holds them.
@@ -352,7 +352,7 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
             copy_match(output + out, distance, length);
         }
         out += length;
-    } while (in <= input_end && out <= output_end && refill());
+    } while (in <= input_end && out <= output_end);
 
     // Back to the exact decode's form: input_count covers every byte holding
     // a consumed bit, and the pending bits are that byte's unread high bits.
@@ -375,7 +375,8 @@ void build_fast_code(FastCode& fast, const HuffmanTable& litlen, const HuffmanTa
 }
 
 int32_t decode_fast(InflateState& state, const FastCode& fast) {
-    // Checked here so that the loop's limits below cannot wrap.
+    // Checked here: the loop's limits cannot wrap, and its first element has
+    // its 8 input bytes and its room.
     const bool room = state.output == nullptr
                           ? state.output_count <= UINT32_MAX - FAST_OUTPUT_MARGIN
                           : state.output_capacity - state.output_count >= FAST_OUTPUT_MARGIN;
