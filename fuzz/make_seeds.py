@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the fuzz targets into fuzz/corpus/<target>/.
+"""Writes the starting corpus of each fuzz target into fuzz/corpus/<target>/.
 
 Hand-assembled raw DEFLATE streams, one or more for every decoder status, and
 a few streams from zlib (raw, wbits -15) of data shaped like DXT5 blocks. The
