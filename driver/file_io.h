@@ -33,4 +33,12 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
 // The path as UTF-8, for messages.
 std::string path_for_message(const PathChar* path);
 
+// Shared by the platform layers (file_io_common.cpp).
+// Writes the regions in order and flushes; false on the first failure.
+bool write_regions(std::FILE* file, const OutputRegion* regions, size_t count);
+// Writes, flushes and closes a stream just opened (nullptr: the open failed,
+// errno says why); on failure reason holds the first error.
+bool write_and_close(std::FILE* file, const OutputRegion* regions, size_t count,
+                     std::string& reason);
+
 #endif

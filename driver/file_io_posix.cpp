@@ -29,32 +29,10 @@ std::string path_for_message(const PathChar* path) {
 
 namespace {
 
-bool write_all(std::FILE* file, const OutputRegion* regions, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        if (regions[i].size != 0 &&
-            std::fwrite(regions[i].data, 1, regions[i].size, file) != regions[i].size) {
-            return false;
-        }
-    }
-    return std::fflush(file) == 0;
-}
-
 // A device or pipe cannot be replaced by a rename; write it as it is.
 bool write_directly(const char* path, const OutputRegion* regions, size_t count,
                     std::string& reason) {
-    std::FILE* file = std::fopen(path, "wb");
-    if (file == nullptr) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    const bool written = write_all(file, regions, count);
-    const int saved = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        reason = std::strerror(written ? errno : saved);
-        return false;
-    }
-    return true;
+    return write_and_close(std::fopen(path, "wb"), regions, count, reason);
 }
 
 constexpr int MAX_LINK_HOPS = 40;  // Linux's own limit before ELOOP
@@ -161,7 +139,7 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
     }
     // Flushed to the disk before the rename: after a crash the name holds
     // the old file or the new one, never an empty one.
-    const bool written = write_all(file, regions, count) && fsync(fileno(file)) == 0;
+    const bool written = write_regions(file, regions, count) && fsync(fileno(file)) == 0;
     const int saved = errno;
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {

@@ -157,31 +157,9 @@ std::string reason_for(DWORD code, const std::wstring& path) {
     }
 }
 
-bool write_all(std::FILE* file, const OutputRegion* regions, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        if (regions[i].size != 0 &&
-            std::fwrite(regions[i].data, 1, regions[i].size, file) != regions[i].size) {
-            return false;
-        }
-    }
-    return std::fflush(file) == 0;
-}
-
 bool write_directly(const std::wstring& path, const OutputRegion* regions, size_t count,
                     std::string& reason) {
-    std::FILE* file = _wfopen(path.c_str(), L"wb");
-    if (file == nullptr) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    const bool written = write_all(file, regions, count);
-    const int saved = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        reason = std::strerror(written ? errno : saved);
-        return false;
-    }
-    return true;
+    return write_and_close(_wfopen(path.c_str(), L"wb"), regions, count, reason);
 }
 
 // Creates "<folder>\.<name>.<pid>-<n>.tmp" exclusively, so that neither a
@@ -284,7 +262,7 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
         reason = std::strerror(error);
         return false;
     }
-    const bool written = write_all(file, regions, count);
+    const bool written = write_regions(file, regions, count);
     const int saved = errno;
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
