@@ -280,7 +280,9 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
     refill();
     // The entry for the bits at hand, looked up before they are refilled.
     uint32_t entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
-    do {
+    // The margins are tested before every refill, the first included: the
+    // refill above may have moved `in` up to 7 bytes closer to the end.
+    while (in <= input_end && out <= output_end) {
         refill();
         if (entry & FAST_LITERAL_FLAG) {
             // Up to three literals per refill: 3 * 15 bits fit in 56, and
@@ -352,7 +354,7 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
             copy_match(output + out, distance, length);
         }
         out += length;
-    } while (in <= input_end && out <= output_end);
+    }
 
     // Back to the exact decode's form: input_count covers every byte holding
     // a consumed bit, and the pending bits are that byte's unread high bits.
@@ -375,8 +377,8 @@ void build_fast_code(FastCode& fast, const HuffmanTable& litlen, const HuffmanTa
 }
 
 int32_t decode_fast(InflateState& state, const FastCode& fast) {
-    // Checked here: the loop's limits cannot wrap, and its first element has
-    // its 8 input bytes and its room.
+    // Checked here: the loop's limits cannot wrap, and its first refill has
+    // its 8 input bytes.
     const bool room = state.output == nullptr
                           ? state.output_count <= UINT32_MAX - FAST_OUTPUT_MARGIN
                           : state.output_capacity - state.output_count >= FAST_OUTPUT_MARGIN;
