@@ -71,10 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return -1;
     }
     const uint32_t length = static_cast<uint32_t>(size);
-    std::unique_ptr<uint8_t[]> input(new uint8_t[size]);
-    if (size != 0) {
-        std::memcpy(input.get(), data, size);
-    }
+    const std::unique_ptr<uint8_t[]> input = exact_copy(data, size);
 
     uint32_t counted = 0;
     uint32_t counted_input = length;

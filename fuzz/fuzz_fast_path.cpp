@@ -50,10 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return -1;
     }
     const uint32_t length = static_cast<uint32_t>(size);
-    std::unique_ptr<uint8_t[]> input(new uint8_t[size]);
-    if (size != 0) {
-        std::memcpy(input.get(), data, size);
-    }
+    const std::unique_ptr<uint8_t[]> input = exact_copy(data, size);
     compare(input.get(), length, 0, true);
     uint32_t produced = 0;
     uint32_t consumed = length;

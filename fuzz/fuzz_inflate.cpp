@@ -66,12 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > CAPACITY_LIMIT) {
         return -1;
     }
-    // Exactly sized, so that a read one past the end is caught.
     const uint32_t length = static_cast<uint32_t>(size);
-    std::unique_ptr<uint8_t[]> input(new uint8_t[size]);
-    if (size != 0) {
-        std::memcpy(input.get(), data, size);
-    }
+    const std::unique_ptr<uint8_t[]> input = exact_copy(data, size);
 
     const CountOnly counted = count_only(input.get(), length, COUNT_ONLY_PROBE);
     expect(counted.status != INFLATE_OUTPUT_FULL, "count-only stops at 1 only past 2^32 - 1");

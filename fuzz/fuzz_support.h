@@ -19,6 +19,16 @@ inline void expect(bool holds, const char* promise) {
     }
 }
 
+// The input in a heap buffer of exactly its size (libFuzzer's own may have
+// slack), so that a read one byte past the end is caught.
+inline std::unique_ptr<uint8_t[]> exact_copy(const uint8_t* data, size_t size) {
+    std::unique_ptr<uint8_t[]> copy(new uint8_t[size]);
+    if (size != 0) {
+        std::memcpy(copy.get(), data, size);
+    }
+    return copy;
+}
+
 // Every status the decoder may return.
 inline bool known_status(int32_t status) {
     return status >= INFLATE_DISTANCE_TOO_FAR && status <= INFLATE_INPUT_EXHAUSTED;
