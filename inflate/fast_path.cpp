@@ -3,9 +3,6 @@
 #include <atomic>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "block_data.h"
 #include "fixed_code.h"
@@ -134,15 +131,10 @@ inline uint32_t walk_long_code(const FastTable<BITS, SYMBOLS>& fast, uint64_t bi
     return special_entry(FAST_INVALID);
 }
 
-
 inline uint64_t load64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, sizeof v);
     return v;
-}
-
-inline void store64(uint8_t* p, uint64_t v) {
-    std::memcpy(p, &v, sizeof v);
 }
 
 inline uint64_t load_le64(const uint8_t* p) {
@@ -160,119 +152,97 @@ inline void copy16(uint8_t* out, const uint8_t* from) {
     std::memcpy(out, chunk, 16);
 }
 
-// Copies `length` bytes from `distance` back in words of W bytes, distance
-// >= W and length >= W: each load lies wholly before the bytes it is stored
-// over, and the last word, taken again from length - W, rewrites only bytes
-// already written, with the same values.
-inline void copy_words(uint8_t* out, uint32_t distance, uint32_t length) {
-    const uint8_t* from = out - distance;
-    if (distance >= 16 && length >= 16) {
-        copy16(out, from);
-        for (uint32_t done = 16; done + 16 < length; done += 16) {
-            copy16(out + done, from + done);
+// Matches are copied in whole steps of 16 or 32 bytes, which write up to 31
+// bytes past the match's end: copies of earlier output, which the following
+// literals and matches overwrite. So that a hand-back leaves every byte past
+// output_count as the caller had it, each match first keeps the caller's
+// bytes it may overwrite, and the way out puts them back.
+//   dirty: output[out .. dirty) may hold bytes written past a match's end;
+//          from dirty on, the buffer is as the caller left it.
+//          dirty - out <= 31 after every literal and match.
+//   bytes: the caller's byte at position p is bytes[64 + p % 64] for every p
+//          in [out, dirty). Each save of 32 bytes from position t lands
+//          twice, at t % 64 and at 64 + t % 64, so that position p is at
+//          64 + p % 64 whether or not the 32 bytes wrap past a multiple of 64.
+struct Kept {
+    uint32_t dirty;
+    uint8_t bytes[160];
+};
+
+// Keeps the caller's bytes that a match ending at `end` may overwrite:
+// [end, end + 31), less those kept before.
+inline void keep_callers_bytes(Kept& kept, const uint8_t* output, uint32_t end) {
+    const uint32_t t = std::max(end, kept.dirty);
+    uint8_t chunk[32];
+    std::memcpy(chunk, output + t, 32);
+    std::memcpy(kept.bytes + (t & 63), chunk, 32);
+    std::memcpy(kept.bytes + 64 + (t & 63), chunk, 32);
+}
+
+inline void restore_callers_bytes(const Kept& kept, uint8_t* output, uint32_t out) {
+    for (uint32_t p = out; p < kept.dirty; ++p) {
+        output[p] = kept.bytes[64 + (p & 63)];
+    }
+}
+
+// The smallest multiple of each distance below 16 that is at least 16: a
+// copy from that far back reads the same bytes, since they repeat with the
+// distance, and each of its 16-byte loads lies wholly before its store.
+struct Periods {
+    uint8_t of[16];
+};
+constexpr Periods make_periods() {
+    Periods p{};
+    for (uint32_t d = 1; d < 16; ++d) {
+        p.of[d] = static_cast<uint8_t>((16 + d - 1) / d * d);
+    }
+    return p;
+}
+constexpr Periods PERIODS = make_periods();
+
+// Copies a match: the bytes of a copy one byte at a time, lowest first, and
+// up to 31 more past its end (see Kept).
+inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t distance,
+                       uint32_t length) {
+    keep_callers_bytes(kept, output, out + length);
+    uint8_t* to = output + out;
+    const uint8_t* from = to - distance;
+    if (distance < 16) {
+        // The first 16 bytes one by one, each after the byte it may repeat;
+        // after them the bytes repeat with a period of 16 or more.
+        for (uint32_t i = 0; i < 16; ++i) {
+            to[i] = from[i];
         }
-        copy16(out + length - 16, from + length - 16);
-        return;
-    }
-    store64(out, load64(from));
-    for (uint32_t done = 8; done + 8 < length; done += 8) {
-        store64(out + done, load64(from + done));
-    }
-    store64(out + length - 8, load64(from + length - 8));
-}
-
-// Fills out[done .. length) with a 16-byte period whose first 16 bytes are
-// `pattern`, length >= 32: one register stored again and again, so no load
-// waits on the store before it; the tail copies its bytes from one period
-// back, which holds the same values.
-inline void repeat16(uint8_t* out, const uint8_t* pattern, uint32_t done, uint32_t length) {
-    uint8_t chunk[16];
-    std::memcpy(chunk, pattern, 16);
-    for (; done + 16 <= length; done += 16) {
-        std::memcpy(out + done, chunk, 16);
-    }
-    if (done < length) {
-        copy16(out + length - 16, out + length - 32);
-    }
-}
-
-inline void store_le64(uint8_t* p, uint64_t v) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    v = __builtin_bswap64(v);
-#endif
-    store64(p, v);
-}
-
-// The low n bytes of a word, 0 <= n <= 8, the stream's order.
-inline uint64_t low_bytes(uint32_t n) {
-    return (uint64_t{1} << (4 * n) << (4 * n)) - 1;
-}
-
-// Copies a match of 1..16 bytes whose source lies wholly before it
-// (distance >= length): 16 bytes are loaded from the source and from the
-// destination, the first `length` taken from the source, the rest written
-// back as they were. No branch on the length, which is what text and
-// detailed textures mostly have, and no byte past the match changes.
-// Reads reach 16 bytes past `out`: the fast path's output margin covers them.
-inline void copy_short(uint8_t* out, const uint8_t* from, uint32_t length) {
-#if defined(__SSE2__)
-    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m128i take = _mm_cmplt_epi8(index, _mm_set1_epi8(static_cast<char>(length)));
-    const __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const __m128i kept = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                     _mm_or_si128(_mm_and_si128(take, source), _mm_andnot_si128(take, kept)));
-#else
-    const uint32_t low = length < 8 ? length : 8;
-    const uint32_t high = length - low;
-    const uint64_t take_low = low_bytes(low);
-    const uint64_t take_high = low_bytes(high);
-    const uint64_t source_low = load_le64(from);
-    const uint64_t source_high = load_le64(from + 8);
-    store_le64(out, (source_low & take_low) | (load_le64(out) & ~take_low));
-    store_le64(out + 8, (source_high & take_high) | (load_le64(out + 8) & ~take_high));
-#endif
-}
-
-// The same bytes as copying a match one byte at a time, lowest first, and
-// never a byte past its end changed.
-inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length) {
-    const uint8_t* from = out - distance;
-    if (length <= 16 && distance >= length) {
-        copy_short(out, from, length);
-        return;
-    }
-    if (distance >= 16) {  // so length > 16
-        if (distance == 16 && length >= 32) {
-            repeat16(out, from, 0, length);  // a repeated 16-byte texture block
-        } else {
-            copy_words(out, distance, length);
+        if (length <= 16) {
+            kept.dirty = std::max(kept.dirty, out + 16);
+            return;
         }
-        return;
+        to += 16;
+        length -= 16;
+        distance = PERIODS.of[distance];
+        from = to - distance;
     }
-    if (distance >= 8) {  // length > distance: whole words, each before its store
-        copy_words(out, distance, length);
-        return;
+    uint32_t done = 0;
+    if (distance == 16) {
+        // A repeated 16-byte texture block: one register stored again and
+        // again, so no load waits on the store before it.
+        uint8_t pattern[16];
+        std::memcpy(pattern, from, 16);
+        do {
+            std::memcpy(to + done, pattern, 16);
+            std::memcpy(to + done + 16, pattern, 16);
+            done += 32;
+        } while (done < length);
+    } else {
+        // Each 16-byte load lies wholly before its store, so the blocks hold
+        // the bytes of an in-order copy, overlapping matches included.
+        do {
+            copy16(to + done, from + done);
+            copy16(to + done + 16, from + done + 16);
+            done += 32;
+        } while (done < length);
     }
-    // A short distance: the first bytes one by one; after them the written
-    // bytes repeat with period `distance`.
-    if (length < 24) {
-        for (uint32_t i = 0; i < length; ++i) {
-            out[i] = from[i];
-        }
-        return;
-    }
-    for (uint32_t i = 0; i < 16; ++i) {
-        out[i] = from[i];
-    }
-    if (16 % distance == 0 && length >= 32) {
-        repeat16(out, out, 16, length);  // 1, 2, 4 or 8: the period divides 16
-        return;
-    }
-    // Any multiple of the period of at least 8 serves as a word distance;
-    // the word copy's last load reaches back 8 bytes before its start.
-    const uint32_t period = (8 + distance - 1) / distance * distance;
-    copy_words(out + 16, period, length - 16);
+    kept.dirty = std::max(kept.dirty, static_cast<uint32_t>(to + done - output));
 }
 
 template <bool COUNT_ONLY>
@@ -298,6 +268,8 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
     uint32_t bit_count = static_cast<uint32_t>(state.bit_count);
     uint32_t out = state.output_count;
     int32_t result = 0;
+    Kept kept;
+    kept.dirty = out;
 
     // Refills to 56..63 bits: enough for a whole match (15 + 5 + 15 + 13).
     // With 56 or more at hand it adds nothing: the same bits or-ed again.
@@ -388,7 +360,7 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
         bit_count -= dentry;
         entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
         if (!COUNT_ONLY) {
-            copy_match(output + out, distance, length);
+            copy_match(kept, output, out, distance, length);
         }
         out += length;
     }
@@ -402,6 +374,9 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
     state.bit_count = static_cast<int32_t>(consumed_bits_mod);
     state.bit_buffer = static_cast<int32_t>(bit_buffer & ((1u << consumed_bits_mod) - 1));
     state.output_count = out;
+    if (!COUNT_ONLY) {
+        restore_callers_bytes(kept, output, out);
+    }
     return result;
 }
 

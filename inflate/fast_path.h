@@ -62,7 +62,7 @@ extern const FastCode fixed_fast_code;
 // not there); either way the state satisfies
 // every invariant of InflateState.
 inline constexpr uint32_t FAST_INPUT_MARGIN = 8;
-inline constexpr uint32_t FAST_OUTPUT_MARGIN = 258;
+inline constexpr uint32_t FAST_OUTPUT_MARGIN = 258 + 64;
 int32_t decode_fast(InflateState& state, const FastCode& fast);
 
 // Tests turn the fast path off to compare both decodes on the same streams.

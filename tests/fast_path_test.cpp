@@ -2,6 +2,7 @@
 // the input gives the same status, counts and buffer bytes with it as without.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -118,7 +119,8 @@ TEST(FastPath, WholeStreamsDecodeTheSameAtEveryCapacity) {
         const Decoded full = decode(c.stream, c.stream.size(), n, false, true);
         ASSERT_EQ(full.status, INFLATE_OK) << c.name;
         ASSERT_TRUE(full.buffer == c.data) << c.name;
-        for (uint32_t capacity : {n, n + 1, n - 1, n - 258, n - 259, n / 2, 300u, 257u, 0u}) {
+        for (uint32_t capacity : {n, n + 1, n - 1, n - 258, n - 259, n - FAST_OUTPUT_MARGIN,
+                                  n - FAST_OUTPUT_MARGIN - 1, n / 2, 300u, 257u, 0u}) {
             expect_same_both_ways(c.stream, c.stream.size(), capacity, false,
                                   c.name + " capacity " + std::to_string(capacity));
         }
@@ -137,9 +139,38 @@ TEST(FastPath, BuffersEndingWhereTheFastPathMustStop) {
             expect_same_both_ways(c.stream, size, 0, true,
                                   c.name + " count-only cut " + std::to_string(cut));
         }
-        for (uint32_t short_by = 1; short_by <= 300; short_by += 7) {
+        for (uint32_t short_by = 1; short_by <= FAST_OUTPUT_MARGIN + 40; short_by += 7) {
             expect_same_both_ways(c.stream, c.stream.size(), n - short_by, false,
                                   c.name + " short by " + std::to_string(short_by));
+        }
+    }
+}
+
+// Matches are copied in whole blocks that run past their end. A stream that
+// ends with a match and has input after it lets the table-driven path decode
+// that match and the end of block itself; the bytes after the output must
+// still be the caller's.
+TEST(FastPath, BytesPastTheOutputStayTheCallers) {
+    for (uint32_t length : {3u, 15u, 16u, 17u, 40u, 258u}) {
+        for (uint32_t distance : {1u, 5u, 16u, 17u, 300u}) {
+            // Eight letters: Huffman coding pays, so the stream is not stored.
+            std::vector<uint8_t> data = random_bytes(1000, length * 1000 + distance);
+            for (uint8_t& b : data) {
+                b = static_cast<uint8_t>('a' + b % 8);
+            }
+            for (uint32_t i = 0; i < length; ++i) {
+                data.push_back(data[data.size() - distance]);
+            }
+            std::vector<uint8_t> stream = zlib_deflate_raw(data, 6, Z_DEFAULT_STRATEGY);
+            stream.insert(stream.end(), 16, 0);
+            const uint32_t n = static_cast<uint32_t>(data.size());
+            const Decoded d = decode(stream, stream.size(), n + FAST_OUTPUT_MARGIN, false, true);
+            ASSERT_EQ(d.status, INFLATE_OK);
+            ASSERT_TRUE(std::equal(data.begin(), data.end(), d.buffer.begin()));
+            for (uint32_t i = n; i < d.buffer.size(); ++i) {
+                ASSERT_EQ(d.buffer[i], 0xA5) << "length " << length << " distance " << distance
+                                             << " byte " << i;
+            }
         }
     }
 }
