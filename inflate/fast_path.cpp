@@ -7,6 +7,17 @@
 #include "block_data.h"
 #include "fixed_code.h"
 
+// On x86 the loop is compiled twice, once for any processor and once with
+// BMI2's shifts and masks that need no count register (fewer instructions per
+// length and distance); the processor picks one at run time.
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#define FAST_LOOP_BMI2 1
+#define FAST_LOOP_INLINE [[gnu::always_inline]] inline
+#else
+#define FAST_LOOP_BMI2 0
+#define FAST_LOOP_INLINE inline
+#endif
+
 namespace {
 
 constexpr uint32_t special_entry(uint32_t kind) {
@@ -112,6 +123,7 @@ constexpr FastCode make_fixed_fast_code() {
 }
 
 std::atomic<bool> fast_enabled{true};
+std::atomic<bool> bmi2_allowed{true};
 
 // The walk for a code longer than the table: the next 15 stream bits read as
 // a code, tried at each length beyond BITS. Returns the entry with its code
@@ -129,6 +141,13 @@ inline uint32_t walk_long_code(const FastTable<BITS, SYMBOLS>& fast, uint64_t bi
         }
     }
     return special_entry(FAST_INVALID);
+}
+
+// The extra bits of a length or distance entry: the entry's low byte counts
+// the code and its extra bits, bits 8..11 the code alone.
+inline uint64_t extra_bits(uint64_t bits, uint32_t entry) {
+    const uint64_t code_and_extra = bits & ((uint64_t{1} << (entry & 0xFF)) - 1);
+    return code_and_extra >> ((entry >> 8) & 15);
 }
 
 inline uint64_t load64(const uint8_t* p) {
@@ -160,28 +179,25 @@ inline void copy16(uint8_t* out, const uint8_t* from) {
 //   dirty: output[out .. dirty) may hold bytes written past a match's end;
 //          from dirty on, the buffer is as the caller left it.
 //          dirty - out <= 31 after every literal and match.
-//   bytes: the caller's byte at position p is bytes[64 + p % 64] for every p
+//   kept:  the caller's byte at position p is kept[64 + p % 64] for every p
 //          in [out, dirty). Each save of 32 bytes from position t lands
 //          twice, at t % 64 and at 64 + t % 64, so that position p is at
 //          64 + p % 64 whether or not the 32 bytes wrap past a multiple of 64.
-struct Kept {
-    uint32_t dirty;
-    uint8_t bytes[160];
-};
+inline constexpr uint32_t KEPT_BYTES = 160;
 
 // Keeps the caller's bytes that a match ending at `end` may overwrite:
 // [end, end + 31), less those kept before.
-inline void keep_callers_bytes(Kept& kept, const uint8_t* output, uint32_t end) {
-    const uint32_t t = std::max(end, kept.dirty);
-    uint8_t chunk[32];
-    std::memcpy(chunk, output + t, 32);
-    std::memcpy(kept.bytes + (t & 63), chunk, 32);
-    std::memcpy(kept.bytes + 64 + (t & 63), chunk, 32);
+inline void keep_callers_bytes(uint8_t* kept, uint32_t dirty, const uint8_t* output,
+                               uint32_t end) {
+    const uint32_t t = std::max(end, dirty);
+    std::memcpy(kept + (t & 63), output + t, 32);
+    std::memcpy(kept + 64 + (t & 63), output + t, 32);
 }
 
-inline void restore_callers_bytes(const Kept& kept, uint8_t* output, uint32_t out) {
-    for (uint32_t p = out; p < kept.dirty; ++p) {
-        output[p] = kept.bytes[64 + (p & 63)];
+inline void restore_callers_bytes(const uint8_t* kept, uint32_t dirty, uint8_t* output,
+                                  uint32_t out) {
+    for (uint32_t p = out; p < dirty; ++p) {
+        output[p] = kept[64 + (p & 63)];
     }
 }
 
@@ -201,10 +217,10 @@ constexpr Periods make_periods() {
 constexpr Periods PERIODS = make_periods();
 
 // Copies a match: the bytes of a copy one byte at a time, lowest first, and
-// up to 31 more past its end (see Kept).
-inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t distance,
-                       uint32_t length) {
-    keep_callers_bytes(kept, output, out + length);
+// up to 31 more past its end (see KEPT_BYTES). Returns the new `dirty`.
+inline uint32_t copy_match(uint8_t* kept, uint32_t dirty, uint8_t* output, uint32_t out,
+                           uint32_t distance, uint32_t length) {
+    keep_callers_bytes(kept, dirty, output, out + length);
     uint8_t* to = output + out;
     const uint8_t* from = to - distance;
     if (distance < 16) {
@@ -214,8 +230,7 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
             to[i] = from[i];
         }
         if (length <= 16) {
-            kept.dirty = std::max(kept.dirty, out + 16);
-            return;
+            return std::max(dirty, out + 16);
         }
         to += 16;
         length -= 16;
@@ -242,11 +257,11 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
             done += 32;
         } while (done < length);
     }
-    kept.dirty = std::max(kept.dirty, static_cast<uint32_t>(to + done - output));
+    return std::max(dirty, static_cast<uint32_t>(to + done - output));
 }
 
 template <bool COUNT_ONLY>
-int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
+FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
     constexpr uint32_t LITLEN_MASK = (1u << FAST_LITLEN_BITS) - 1;
     constexpr uint32_t DISTANCE_MASK = (1u << FAST_DISTANCE_BITS) - 1;
     const uint8_t* const input = state.input;
@@ -268,8 +283,8 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
     uint32_t bit_count = static_cast<uint32_t>(state.bit_count);
     uint32_t out = state.output_count;
     int32_t result = 0;
-    Kept kept;
-    kept.dirty = out;
+    uint8_t kept[KEPT_BYTES];
+    uint32_t dirty = out;
 
     // Refills to 56..63 bits: enough for a whole match (15 + 5 + 15 + 13).
     // With 56 or more at hand it adds nothing: the same bits or-ed again.
@@ -333,11 +348,9 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
         }
         // A match. Nothing is consumed until its distance has passed, so a
         // bad one is handed back whole.
-        const uint32_t bits = entry & 0xFF;
-        const uint32_t length =
-            (entry >> 16) +  // a length entry has no flags above its base
-            static_cast<uint32_t>((bit_buffer & ((uint64_t{1} << bits) - 1)) >> ((entry >> 8) & 15));
-        const uint64_t after_length = bit_buffer >> bits;
+        const uint32_t length = (entry >> 16) +  // a length entry has no flags above its base
+                                static_cast<uint32_t>(extra_bits(bit_buffer, entry));
+        const uint64_t after_length = bit_buffer >> (entry & 63);
         uint32_t dentry = fast.distance.entries[after_length & DISTANCE_MASK];
         if (dentry & (3u << 12)) {
             if (((dentry >> 12) & 3) != FAST_LONG) {
@@ -348,19 +361,16 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
                 break;
             }
         }
-        const uint32_t dbits = dentry & 0xFF;
-        const uint32_t distance =
-            (dentry >> 16) + static_cast<uint32_t>((after_length & ((uint64_t{1} << dbits) - 1)) >>
-                                                   ((dentry >> 8) & 15));
+        const uint32_t distance = (dentry >> 16) + static_cast<uint32_t>(extra_bits(after_length, dentry));
         if (distance > out) {
             break;
         }
-        bit_buffer = after_length >> dbits;
+        bit_buffer = after_length >> (dentry & 63);
         bit_count -= entry;
         bit_count -= dentry;
         entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
         if (!COUNT_ONLY) {
-            copy_match(kept, output, out, distance, length);
+            dirty = copy_match(kept, dirty, output, out, distance, length);
         }
         out += length;
     }
@@ -375,10 +385,22 @@ int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
     state.bit_buffer = static_cast<int32_t>(bit_buffer & ((1u << consumed_bits_mod) - 1));
     state.output_count = out;
     if (!COUNT_ONLY) {
-        restore_callers_bytes(kept, output, out);
+        restore_callers_bytes(kept, dirty, output, out);
     }
     return result;
 }
+
+int32_t decode_fast_portable(InflateState& state, const FastCode& fast) {
+    return state.output == nullptr ? decode_fast_loop<true>(state, fast)
+                                   : decode_fast_loop<false>(state, fast);
+}
+
+#if FAST_LOOP_BMI2
+[[gnu::target("bmi2")]] int32_t decode_fast_bmi2(InflateState& state, const FastCode& fast) {
+    return state.output == nullptr ? decode_fast_loop<true>(state, fast)
+                                   : decode_fast_loop<false>(state, fast);
+}
+#endif
 
 }  // namespace
 
@@ -397,8 +419,12 @@ int32_t decode_fast(InflateState& state, const FastCode& fast) {
     if (!room || state.input_length - state.input_count < FAST_INPUT_MARGIN) {
         return 0;
     }
-    return state.output == nullptr ? decode_fast_loop<true>(state, fast)
-                                   : decode_fast_loop<false>(state, fast);
+#if FAST_LOOP_BMI2
+    if (bmi2_allowed.load(std::memory_order_relaxed) && fast_path_bmi2_available()) {
+        return decode_fast_bmi2(state, fast);
+    }
+#endif
+    return decode_fast_portable(state, fast);
 }
 
 void set_fast_path_enabled(bool enabled) {
@@ -407,4 +433,20 @@ void set_fast_path_enabled(bool enabled) {
 
 bool fast_path_enabled() {
     return fast_enabled.load(std::memory_order_relaxed);
+}
+
+void set_fast_path_bmi2_allowed(bool allowed) {
+    bmi2_allowed.store(allowed, std::memory_order_relaxed);
+}
+
+bool fast_path_bmi2_available() {
+#if FAST_LOOP_BMI2
+    static const bool available = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("bmi2") != 0;
+    }();
+    return available;
+#else
+    return false;
+#endif
 }

@@ -69,4 +69,9 @@ int32_t decode_fast(InflateState& state, const FastCode& fast);
 void set_fast_path_enabled(bool enabled);
 bool fast_path_enabled();
 
+// Where the processor has BMI2 the fast path runs a loop compiled for it;
+// tests turn that off to run the portable loop on the same streams.
+void set_fast_path_bmi2_allowed(bool allowed);
+bool fast_path_bmi2_available();
+
 #endif

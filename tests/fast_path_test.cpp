@@ -38,14 +38,24 @@ Decoded decode(const std::vector<uint8_t>& stream, size_t input_size, uint32_t c
     return d;
 }
 
+// The exact decode against the table-driven one, in each loop this processor
+// can run: the portable one, and the BMI2 one where there is BMI2.
 void expect_same_both_ways(const std::vector<uint8_t>& stream, size_t input_size,
                            uint32_t capacity, bool count_only, const std::string& what) {
     const Decoded exact = decode(stream, input_size, capacity, count_only, false);
-    const Decoded fast = decode(stream, input_size, capacity, count_only, true);
-    ASSERT_EQ(fast.status, exact.status) << what;
-    ASSERT_EQ(fast.produced, exact.produced) << what;
-    ASSERT_EQ(fast.consumed, exact.consumed) << what;
-    ASSERT_TRUE(fast.buffer == exact.buffer) << what;
+    for (bool bmi2 : {false, true}) {
+        if (bmi2 && !fast_path_bmi2_available()) {
+            continue;
+        }
+        set_fast_path_bmi2_allowed(bmi2);
+        const Decoded fast = decode(stream, input_size, capacity, count_only, true);
+        set_fast_path_bmi2_allowed(true);
+        const std::string loop = what + (bmi2 ? " (BMI2 loop)" : " (portable loop)");
+        ASSERT_EQ(fast.status, exact.status) << loop;
+        ASSERT_EQ(fast.produced, exact.produced) << loop;
+        ASSERT_EQ(fast.consumed, exact.consumed) << loop;
+        ASSERT_TRUE(fast.buffer == exact.buffer) << loop;
+    }
 }
 
 std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
