@@ -262,8 +262,7 @@ template <bool COUNT_ONLY>
 FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
     constexpr uint32_t LITLEN_MASK = (1u << FAST_LITLEN_BITS) - 1;
     constexpr uint32_t DISTANCE_MASK = (1u << FAST_DISTANCE_BITS) - 1;
-    const uint8_t* const input = state.input;
-    const uint32_t input_end = state.input_length - FAST_INPUT_MARGIN;
+    const uint8_t* const input_end = state.input + (state.input_length - FAST_INPUT_MARGIN);
     const uint32_t output_end =
         (COUNT_ONLY ? UINT32_MAX : state.output_capacity) - FAST_OUTPUT_MARGIN;
     uint8_t* const output = state.output;
@@ -273,10 +272,11 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
     // A refill takes at most 48 bits before the next one, so at least 16 real
     // bits are always there: enough to look up the next entry (11 bits, or
     // 15 for a long code) before the refill, off the refill's path.
-    // Consumed so far: 8 * in - bit_count bits, always. Only the low 6 bits
-    // of bit_count are kept exact: whole entries are subtracted from it, and
-    // an entry's low byte is the number of bits it consumes.
-    uint32_t in = state.input_count;
+    // Consumed so far: 8 * (in - state.input) - bit_count bits, always. Only
+    // the low 6 bits of bit_count are kept exact: whole entries are
+    // subtracted from it, and an entry's low byte is the number of bits it
+    // consumes.
+    const uint8_t* in = state.input + state.input_count;
     uint64_t bit_buffer = static_cast<uint32_t>(state.bit_buffer);
     uint32_t bit_count = static_cast<uint32_t>(state.bit_count);
     uint32_t out = state.output_count;
@@ -287,8 +287,8 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
     // Refills to 56..63 bits: enough for a whole match (15 + 5 + 15 + 13).
     // With 56 or more at hand it adds nothing: the same bits or-ed again.
     const auto refill = [&] {
-        bit_buffer |= load_le64(input + in) << (bit_count & 63);
-        in += (63 - (bit_count & 63)) >> 3;
+        bit_buffer |= load_le64(in) << (bit_count & 63);
+        in += 7 - ((bit_count >> 3) & 7);
         bit_count |= 56;
     };
     const auto take_literal = [&](uint32_t literal) {
@@ -378,7 +378,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
     bit_count &= 63;
     const uint32_t consumed_bits_mod = bit_count & 7;  // 8 * in - consumed, mod 8
     const uint32_t whole_bytes = bit_count >> 3;      // loaded but untouched
-    state.input_count = in - whole_bytes;
+    state.input_count = static_cast<uint32_t>(in - state.input) - whole_bytes;
     state.bit_count = static_cast<int32_t>(consumed_bits_mod);
     state.bit_buffer = static_cast<int32_t>(bit_buffer & ((1u << consumed_bits_mod) - 1));
     state.output_count = out;
