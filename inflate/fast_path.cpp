@@ -171,33 +171,36 @@ inline void copy16(uint8_t* out, const uint8_t* from) {
     std::memcpy(out, chunk, 16);
 }
 
-// Matches are copied in whole 16-byte steps, which write up to 15 bytes past
-// the match's end: copies of earlier output, which the following literals and
-// matches overwrite. So that a hand-back leaves every byte past output_count
-// as the caller had it, each match first keeps the caller's bytes it may
-// overwrite, and the way out puts them back.
+// Matches are copied in whole steps of 16 or 32 bytes, which write up to 31
+// bytes past the match's end: copies of earlier output, which the following
+// literals and matches overwrite. So that a hand-back leaves every byte past
+// output_count as the caller had it, each match first keeps the caller's
+// bytes it may overwrite, and the way out puts them back.
 //   dirty: output[out .. dirty) may hold bytes written past a match's end;
 //          from dirty on, the buffer is as the caller left it.
-//          dirty - out <= 15 after every literal and match.
-//   kept:  the caller's byte at position p is kept[32 + p % 32] for every p
-//          in [out, dirty). Each save of 16 bytes from position t lands
-//          twice, at t % 32 and at 32 + t % 32, so that position p is at
-//          32 + p % 32 whether or not the 16 bytes wrap past a multiple of 32.
-inline constexpr uint32_t KEPT_BYTES = 80;
+//          dirty - out <= 31 after every literal and match.
+//   bytes: the caller's byte at position p is bytes[64 + p % 64] for every p
+//          in [out, dirty). Each save of 32 bytes from position t lands
+//          twice, at t % 64 and at 64 + t % 64, so that position p is at
+//          64 + p % 64 whether or not the 32 bytes wrap past a multiple of 64.
+struct Kept {
+    uint32_t dirty;
+    uint8_t bytes[160];
+};
 
 // Keeps the caller's bytes that a match ending at `end` may overwrite:
-// [end, end + 15), less those kept before.
-inline void keep_callers_bytes(uint8_t* kept, uint32_t dirty, const uint8_t* output,
-                               uint32_t end) {
-    const uint32_t t = std::max(end, dirty);
-    std::memcpy(kept + (t & 31), output + t, 16);
-    std::memcpy(kept + 32 + (t & 31), output + t, 16);
+// [end, end + 31), less those kept before.
+inline void keep_callers_bytes(Kept& kept, const uint8_t* output, uint32_t end) {
+    const uint32_t t = std::max(end, kept.dirty);
+    uint8_t chunk[32];
+    std::memcpy(chunk, output + t, 32);
+    std::memcpy(kept.bytes + (t & 63), chunk, 32);
+    std::memcpy(kept.bytes + 64 + (t & 63), chunk, 32);
 }
 
-inline void restore_callers_bytes(const uint8_t* kept, uint32_t dirty, uint8_t* output,
-                                  uint32_t out) {
-    for (uint32_t p = out; p < dirty; ++p) {
-        output[p] = kept[32 + (p & 31)];
+inline void restore_callers_bytes(const Kept& kept, uint8_t* output, uint32_t out) {
+    for (uint32_t p = out; p < kept.dirty; ++p) {
+        output[p] = kept.bytes[64 + (p & 63)];
     }
 }
 
@@ -217,10 +220,10 @@ constexpr Periods make_periods() {
 constexpr Periods PERIODS = make_periods();
 
 // Copies a match: the bytes of a copy one byte at a time, lowest first, and
-// up to 15 more past its end (see KEPT_BYTES). Returns the new `dirty`.
-inline uint32_t copy_match(uint8_t* kept, uint32_t dirty, uint8_t* output, uint32_t out,
-                           uint32_t distance, uint32_t length) {
-    keep_callers_bytes(kept, dirty, output, out + length);
+// up to 31 more past its end (see Kept).
+inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t distance,
+                       uint32_t length) {
+    keep_callers_bytes(kept, output, out + length);
     uint8_t* to = output + out;
     const uint8_t* from = to - distance;
     if (distance < 16) {
@@ -230,7 +233,8 @@ inline uint32_t copy_match(uint8_t* kept, uint32_t dirty, uint8_t* output, uint3
             to[i] = from[i];
         }
         if (length <= 16) {
-            return std::max(dirty, out + 16);
+            kept.dirty = std::max(kept.dirty, out + 16);
+            return;
         }
         to += 16;
         length -= 16;
@@ -245,17 +249,19 @@ inline uint32_t copy_match(uint8_t* kept, uint32_t dirty, uint8_t* output, uint3
         std::memcpy(pattern, from, 16);
         do {
             std::memcpy(to + done, pattern, 16);
-            done += 16;
+            std::memcpy(to + done + 16, pattern, 16);
+            done += 32;
         } while (done < length);
     } else {
         // Each 16-byte load lies wholly before its store, so the blocks hold
         // the bytes of an in-order copy, overlapping matches included.
         do {
             copy16(to + done, from + done);
-            done += 16;
+            copy16(to + done + 16, from + done + 16);
+            done += 32;
         } while (done < length);
     }
-    return std::max(dirty, static_cast<uint32_t>(to + done - output));
+    kept.dirty = std::max(kept.dirty, static_cast<uint32_t>(to + done - output));
 }
 
 template <bool COUNT_ONLY>
@@ -281,8 +287,8 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
     uint32_t bit_count = static_cast<uint32_t>(state.bit_count);
     uint32_t out = state.output_count;
     int32_t result = 0;
-    uint8_t kept[KEPT_BYTES];
-    uint32_t dirty = out;
+    Kept kept;
+    kept.dirty = out;
 
     // Refills to 56..63 bits: enough for a whole match (15 + 5 + 15 + 13).
     // With 56 or more at hand it adds nothing: the same bits or-ed again.
@@ -359,7 +365,8 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
                 break;
             }
         }
-        const uint32_t distance = (dentry >> 16) + static_cast<uint32_t>(extra_bits(after_length, dentry));
+        const uint32_t distance =
+            (dentry >> 16) + static_cast<uint32_t>(extra_bits(after_length, dentry));
         if (distance > out) {
             break;
         }
@@ -368,7 +375,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
         bit_count -= dentry;
         entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
         if (!COUNT_ONLY) {
-            dirty = copy_match(kept, dirty, output, out, distance, length);
+            copy_match(kept, output, out, distance, length);
         }
         out += length;
     }
@@ -383,7 +390,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
     state.bit_buffer = static_cast<int32_t>(bit_buffer & ((1u << consumed_bits_mod) - 1));
     state.output_count = out;
     if (!COUNT_ONLY) {
-        restore_callers_bytes(kept, dirty, output, out);
+        restore_callers_bytes(kept, output, out);
     }
     return result;
 }
