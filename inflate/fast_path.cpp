@@ -192,10 +192,8 @@ struct Kept {
 // [end, end + 31), less those kept before.
 inline void keep_callers_bytes(Kept& kept, const uint8_t* output, uint32_t end) {
     const uint32_t t = std::max(end, kept.dirty);
-    uint8_t chunk[32];
-    std::memcpy(chunk, output + t, 32);
-    std::memcpy(kept.bytes + (t & 63), chunk, 32);
-    std::memcpy(kept.bytes + 64 + (t & 63), chunk, 32);
+    std::memcpy(kept.bytes + (t & 63), output + t, 32);
+    std::memcpy(kept.bytes + 64 + (t & 63), output + t, 32);
 }
 
 inline void restore_callers_bytes(const Kept& kept, uint8_t* output, uint32_t out) {
