@@ -1,8 +1,8 @@
 #include "fast_path.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
-
 
 #include "block_data.h"
 #include "fixed_code.h"
@@ -393,15 +393,18 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
     return result;
 }
 
-int32_t decode_fast_portable(InflateState& state, const FastCode& fast) {
+FAST_LOOP_INLINE int32_t decode_fast_either_mode(InflateState& state, const FastCode& fast) {
     return state.output == nullptr ? decode_fast_loop<true>(state, fast)
                                    : decode_fast_loop<false>(state, fast);
 }
 
+int32_t decode_fast_portable(InflateState& state, const FastCode& fast) {
+    return decode_fast_either_mode(state, fast);
+}
+
 #if FAST_LOOP_BMI2
 [[gnu::target("bmi2")]] int32_t decode_fast_bmi2(InflateState& state, const FastCode& fast) {
-    return state.output == nullptr ? decode_fast_loop<true>(state, fast)
-                                   : decode_fast_loop<false>(state, fast);
+    return decode_fast_either_mode(state, fast);
 }
 #endif
 
