@@ -253,25 +253,30 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
         distance = PERIODS.of[distance];
         from = to - distance;
     }
-    uint32_t done = 0;
-    if (distance == 16) {
-        // A repeated 16-byte texture block: one register stored again and
-        // again, so no load waits on the store before it.
-        uint8_t pattern[16];
-        std::memcpy(pattern, from, 16);
-        do {
-            std::memcpy(to + done, pattern, 16);
-            std::memcpy(to + done + 16, pattern, 16);
-            done += 32;
-        } while (done < length);
-    } else {
-        // Each 16-byte load lies wholly before its store, so the blocks hold
-        // the bytes of an in-order copy, overlapping matches included.
-        do {
-            copy16(to + done, from + done);
-            copy16(to + done + 16, from + done + 16);
-            done += 32;
-        } while (done < length);
+    // Each 16-byte load lies wholly before its store, so the blocks hold
+    // the bytes of an in-order copy, overlapping matches included.
+    copy16(to, from);
+    copy16(to + 16, from + 16);
+    uint32_t done = 32;
+    if (length > 32) {
+        if (distance == 16) {
+            // A long run of one 16-byte texture block: one register stored
+            // again and again, so no load waits on the store before it.
+            // Tested only here, as most matches end within the first step.
+            uint8_t pattern[16];
+            std::memcpy(pattern, from, 16);
+            do {
+                std::memcpy(to + done, pattern, 16);
+                std::memcpy(to + done + 16, pattern, 16);
+                done += 32;
+            } while (done < length);
+        } else {
+            do {
+                copy16(to + done, from + done);
+                copy16(to + done + 16, from + done + 16);
+                done += 32;
+            } while (done < length);
+        }
     }
     kept.dirty = std::max(kept.dirty, static_cast<uint32_t>(to + done - output));
 }
