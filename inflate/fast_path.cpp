@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <type_traits>
 
 #include "block_data.h"
 #include "fixed_code.h"
@@ -72,21 +73,39 @@ constexpr uint32_t reverse15(uint32_t bits) {
            static_cast<uint32_t>(REVERSAL.bytes[(bits >> 8) & 0x7F]) >> 1;
 }
 
-// Every pattern starts INVALID; each code of up to BITS bits fills the
-// 2^(BITS - L) entries that begin with it; longer codes mark their BITS-bit
-// prefix LONG and are found by the canonical walk.
+// Codes are placed in canonical order, shortest first. Once the codes of up
+// to L bits are in, entries [0, 2^L) are final for them, and every pattern
+// of BITS bits that starts with the same L bits must hold the same entry: so
+// before the codes of L + 1 bits go in, [0, 2^L) is copied to [2^L, 2^(L+1)).
+// A code of L bits then needs one store, at its own L stream bits, and the
+// whole table costs one copy of itself. Patterns no code covers keep the
+// INVALID they started with; codes longer than BITS mark their BITS-bit
+// prefix LONG, after the last copy, and are found by the canonical walk.
+// Worked value: lengths (1, 2, 2) for symbols (A, B, C), BITS = 3. Codes
+// 0, 10, 11, whose stream bits read as numbers (first bit lowest) are 0, 1
+// and 3. Length 1: [A INVALID]. Copy, then length 2: [A B A C]. Copy:
+// [A B A C A B A C].
 template <int32_t BITS, int32_t SYMBOLS, typename EntryOf>
 constexpr void build_fast_table(FastTable<BITS, SYMBOLS>& fast, const HuffmanTable& table,
                                 EntryOf entry_of_symbol) {
-    for (uint32_t& e : fast.entries) {
-        e = special_entry(FAST_INVALID);
-    }
+    fast.entries[0] = special_entry(FAST_INVALID);
+    fast.entries[1] = special_entry(FAST_INVALID);
     uint32_t code = 0;
     uint32_t position = 0;
     fast.first[0] = 0;
     fast.count[0] = 0;
     fast.offset[0] = 0;
     for (int32_t len = 1; len <= MAX_CODE_BITS; ++len) {
+        if (len >= 2 && len <= BITS) {
+            const uint32_t half = 1u << (len - 1);
+            if (std::is_constant_evaluated()) {
+                for (uint32_t i = 0; i < half; ++i) {
+                    fast.entries[half + i] = fast.entries[i];
+                }
+            } else {
+                std::memcpy(fast.entries + half, fast.entries, half * sizeof fast.entries[0]);
+            }
+        }
         const uint32_t count = static_cast<uint32_t>(table.length_counts[len]);
         fast.first[len] = code;
         fast.count[len] = count;
@@ -96,9 +115,7 @@ constexpr void build_fast_table(FastTable<BITS, SYMBOLS>& fast, const HuffmanTab
             fast.entry_of[position] = entry;
             const uint32_t stream_bits = reverse15(code << (MAX_CODE_BITS - len));
             if (len <= BITS) {
-                for (uint32_t i = stream_bits; i < (1u << BITS); i += 1u << len) {
-                    fast.entries[i] = with_code_length(entry, static_cast<uint32_t>(len));
-                }
+                fast.entries[stream_bits] = with_code_length(entry, static_cast<uint32_t>(len));
             } else {
                 fast.entries[stream_bits & ((1u << BITS) - 1)] = special_entry(FAST_LONG);
             }

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
+#include <csetjmp>
+
+#include "block_data.h"
 #include "fast_path.h"
 #include "inflate.h"
 #include "zlib_raw.h"
@@ -210,6 +214,123 @@ TEST(FastPath, RandomBytesFailTheSameWay) {
         const std::vector<uint8_t> bytes = random_bytes(64 + seed * 5, seed);
         expect_same_both_ways(bytes, bytes.size(), 4096, false, "seed " + std::to_string(seed));
         expect_same_both_ways(bytes, bytes.size(), 0, true, "count-only seed " + std::to_string(seed));
+    }
+}
+
+// ---- lookup tables ----
+
+struct Canonical {
+    int32_t symbol;  // or INFLATE_BAD_SYMBOL
+    int32_t length;  // bits the code takes
+};
+
+// The bit-by-bit decode of the 15 stream bits `bits` (first bit lowest).
+Canonical canonical_decode(const HuffmanTable& table, uint32_t bits) {
+    const std::array<uint8_t, 2> input = {static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8)};
+    InflateState state{};
+    state.input = input.data();
+    state.input_length = 2;
+    if (setjmp(state.overrun_escape) != 0) {
+        ADD_FAILURE() << "15 bits must always do";
+        return {INFLATE_BAD_SYMBOL, 0};
+    }
+    const int32_t symbol = decode_symbol(state, table);
+    return {symbol, static_cast<int32_t>(8 * state.input_count) - state.bit_count};
+}
+
+// Every entry of a lookup table says what the bit-by-bit decode of its bits
+// says: the symbol's literal, base and extra bits, the code length, or that
+// the code is longer than the table (LONG) or missing (INVALID).
+template <int32_t BITS, int32_t SYMBOLS>
+void expect_table_matches(const FastTable<BITS, SYMBOLS>& fast, const HuffmanTable& table,
+                          bool litlen, const std::string& what) {
+    constexpr uint32_t SIZE = 1u << BITS;
+    std::vector<bool> long_prefix(SIZE, false);
+    for (uint32_t bits = 0; bits < 32768; ++bits) {
+        const Canonical c = canonical_decode(table, bits);
+        long_prefix[bits % SIZE] = long_prefix[bits % SIZE] || (c.symbol >= 0 && c.length > BITS);
+    }
+    for (uint32_t i = 0; i < SIZE; ++i) {
+        const uint32_t e = fast.entries[i];
+        const Canonical c = canonical_decode(table, i);
+        const uint32_t kind = e & FAST_SPECIAL_FLAG ? (e >> 12) & 3 : 0;
+        SCOPED_TRACE(what + ", pattern " + std::to_string(i));
+        if (long_prefix[i]) {
+            EXPECT_EQ(kind, FAST_LONG);
+            continue;
+        }
+        if (c.symbol < 0 || (litlen && c.symbol > 285)) {
+            EXPECT_EQ(kind, FAST_INVALID);
+            continue;
+        }
+        ASSERT_EQ((e >> 8) & 15, static_cast<uint32_t>(c.length));
+        if (litlen && c.symbol < 256) {
+            EXPECT_EQ(e & 0xFFFF00FFu, FAST_LITERAL_FLAG | static_cast<uint32_t>(c.symbol) << 16 | static_cast<uint32_t>(c.length));
+        } else if (litlen && c.symbol == 256) {
+            EXPECT_EQ(kind, FAST_END_OF_BLOCK);
+        } else {
+            const int32_t k = litlen ? c.symbol - 257 : c.symbol;
+            const uint32_t base = static_cast<uint32_t>(litlen ? LENGTH_BASE[k] : DISTANCE_BASE[k]);
+            const uint32_t extra = static_cast<uint32_t>(litlen ? LENGTH_EXTRA[k] : DISTANCE_EXTRA[k]);
+            EXPECT_EQ(e, base << 16 | static_cast<uint32_t>(c.length) << 8 | (static_cast<uint32_t>(c.length) + extra));
+        }
+    }
+}
+
+// Code lengths for `n` symbols: a complete code grown by splitting random
+// leaves up to `max_length` bits, shuffled over the symbols.
+std::vector<int16_t> random_complete_lengths(int32_t n, int32_t codes, int32_t max_length, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<int16_t> leaves = {0};
+    while (static_cast<int32_t>(leaves.size()) < codes) {
+        const size_t i = rng() % leaves.size();
+        if (leaves[i] < max_length) {
+            leaves[i] = static_cast<int16_t>(leaves[i] + 1);
+            leaves.push_back(leaves[i]);
+        }
+    }
+    leaves.resize(static_cast<size_t>(n), 0);
+    std::shuffle(leaves.begin(), leaves.end(), rng);
+    return leaves;
+}
+
+TEST(FastPath, TableEntriesMatchTheBitByBitDecode) {
+    std::vector<int16_t> fixed_litlen(288, 8);
+    std::fill(fixed_litlen.begin() + 144, fixed_litlen.begin() + 256, 9);
+    std::fill(fixed_litlen.begin() + 256, fixed_litlen.begin() + 280, 7);
+    struct Shape {
+        std::string name;
+        std::vector<int16_t> litlen;
+        std::vector<int16_t> distance;
+    };
+    std::vector<Shape> shapes = {
+        // The fixed code, whose distance code lacks two 5-bit patterns.
+        {"fixed", fixed_litlen, std::vector<int16_t>(30, 5)},
+        // One distance code, one bit long: its other pattern has no code.
+        {"single distance code", random_complete_lengths(286, 40, 9, 1), {1}},
+        // Codes of every length to 15, so most of each table is LONG.
+        {"lengths 1 to 15",
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 15},
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 15}},
+        // Incomplete: a quarter of the patterns have no code.
+        {"incomplete", {2, 2, 2}, {2, 2, 2}},
+    };
+    for (int32_t k = 0; k < 6; ++k) {
+        const uint32_t seed = static_cast<uint32_t>(k);
+        shapes.push_back({"random " + std::to_string(k), random_complete_lengths(286, 20 + 50 * k, 15, seed),
+                          random_complete_lengths(30, 2 + 5 * k, 15, seed + 100)});
+    }
+    for (const Shape& shape : shapes) {
+        int16_t counts[2][MAX_CODE_BITS + 1];
+        int16_t symbols[2][FIXED_LITLEN_CODES];
+        HuffmanTable litlen = {counts[0], symbols[0]};
+        HuffmanTable distance = {counts[1], symbols[1]};
+        ASSERT_GE(build_huffman_table(litlen, shape.litlen.data(), static_cast<int32_t>(shape.litlen.size())), 0);
+        ASSERT_GE(build_huffman_table(distance, shape.distance.data(), static_cast<int32_t>(shape.distance.size())), 0);
+        FastCode fast;
+        build_fast_code(fast, litlen, distance);
+        expect_table_matches(fast.litlen, litlen, true, shape.name + " litlen");
+        expect_table_matches(fast.distance, distance, false, shape.name + " distance");
     }
 }
 
