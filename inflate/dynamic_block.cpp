@@ -44,6 +44,9 @@ int32_t inflate_dynamic_block(InflateState& state) {
     // One sequence: a run may cross from literal/length into distance lengths.
     const int32_t total = litlen_count + distance_count;
     int32_t position = 0;
+    if (fast_path_enabled()) {
+        position = decode_code_lengths_fast(state, litlen, lengths, position, total);
+    }
     while (position < total) {
         const int32_t symbol = decode_symbol(state, litlen);
         if (symbol < 0) {

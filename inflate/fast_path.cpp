@@ -298,6 +298,20 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
     kept.dirty = std::max(kept.dirty, static_cast<uint32_t>(to + done - output));
 }
 
+// Back to the exact decode's form from a word-wise reader that has loaded up
+// to `in` and holds bit_count (mod 64) unconsumed bits: input_count covers
+// every byte holding a consumed bit, and the pending bits are that byte's
+// unread high bits.
+inline void put_back_bits(InflateState& state, const uint8_t* in, uint64_t bit_buffer,
+                          uint32_t bit_count) {
+    bit_count &= 63;
+    const uint32_t consumed_bits_mod = bit_count & 7;  // 8 * in - consumed, mod 8
+    const uint32_t whole_bytes = bit_count >> 3;      // loaded but untouched
+    state.input_count = static_cast<uint32_t>(in - state.input) - whole_bytes;
+    state.bit_count = static_cast<int32_t>(consumed_bits_mod);
+    state.bit_buffer = static_cast<int32_t>(bit_buffer & ((1u << consumed_bits_mod) - 1));
+}
+
 template <bool COUNT_ONLY, bool BMI2>
 FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
     constexpr uint32_t LITLEN_MASK = (1u << FAST_LITLEN_BITS) - 1;
@@ -414,14 +428,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
         out += length;
     }
 
-    // Back to the exact decode's form: input_count covers every byte holding
-    // a consumed bit, and the pending bits are that byte's unread high bits.
-    bit_count &= 63;
-    const uint32_t consumed_bits_mod = bit_count & 7;  // 8 * in - consumed, mod 8
-    const uint32_t whole_bytes = bit_count >> 3;      // loaded but untouched
-    state.input_count = static_cast<uint32_t>(in - state.input) - whole_bytes;
-    state.bit_count = static_cast<int32_t>(consumed_bits_mod);
-    state.bit_buffer = static_cast<int32_t>(bit_buffer & ((1u << consumed_bits_mod) - 1));
+    put_back_bits(state, in, bit_buffer, bit_count);
     state.output_count = out;
     if (!COUNT_ONLY) {
         restore_callers_bytes(kept, output, out);
@@ -468,6 +475,67 @@ int32_t decode_fast(InflateState& state, const FastCode& fast) {
     }
 #endif
     return decode_fast_portable(state, fast);
+}
+
+int32_t decode_code_lengths_fast(InflateState& state, const HuffmanTable& code,
+                                 int16_t* lengths, int32_t position, int32_t total) {
+    if (state.input_length - state.input_count < FAST_INPUT_MARGIN) {
+        return position;
+    }
+    // Entry for the next 7 stream bits: symbol | code length << 8, or 0
+    // where no code matches (the code-length code has at most 7 bits).
+    uint16_t table[128] = {};
+    uint32_t first = 0;
+    int32_t index = 0;
+    for (int32_t len = 1; len <= 7; ++len) {
+        for (int32_t k = 0; k < code.length_counts[len]; ++k, ++index) {
+            const uint32_t stream_bits = reverse15((first + static_cast<uint32_t>(k))
+                                                   << (MAX_CODE_BITS - len));
+            for (uint32_t i = stream_bits; i < 128; i += 1u << len) {
+                table[i] = static_cast<uint16_t>(code.symbols[index] | len << 8);
+            }
+        }
+        first = (first + static_cast<uint32_t>(code.length_counts[len])) << 1;
+    }
+
+    // The bit reader of the Huffman-coded loop: a refill leaves 56..63 bits,
+    // enough for a symbol and its extra bits (7 + 7).
+    const uint8_t* const input_end = state.input + (state.input_length - FAST_INPUT_MARGIN);
+    const uint8_t* in = state.input + state.input_count;
+    uint64_t bit_buffer = static_cast<uint32_t>(state.bit_buffer);
+    uint32_t bit_count = static_cast<uint32_t>(state.bit_count);
+    while (position < total && in <= input_end) {
+        bit_buffer |= load_le64(in) << (bit_count & 63);
+        in += 7 - ((bit_count >> 3) & 7);
+        bit_count |= 56;
+        const uint32_t entry = table[bit_buffer & 127];
+        const uint32_t symbol = entry & 0xFF;
+        const uint32_t len = entry >> 8;
+        if (len == 0) {
+            break;  // no code: the exact decode reports it
+        }
+        if (symbol < 16) {
+            lengths[position++] = static_cast<int16_t>(symbol);
+            bit_buffer >>= len;
+            bit_count -= len;
+            continue;
+        }
+        // 16: 3..6 copies of the previous length; 17: 3..10 zeros; 18: 11..138 zeros.
+        const uint32_t extra = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
+        const int32_t run = (symbol == 18 ? 11 : 3) +
+                            static_cast<int32_t>((bit_buffer >> len) & ((1u << extra) - 1));
+        if ((symbol == 16 && position == 0) || run > total - position) {
+            break;  // a repeat the exact decode refuses
+        }
+        const int16_t value = symbol == 16 ? lengths[position - 1] : int16_t{0};
+        for (const int32_t end = position + run; position < end; ++position) {
+            lengths[position] = value;
+        }
+        bit_buffer >>= len + extra;
+        bit_count -= len + extra;
+    }
+    put_back_bits(state, in, bit_buffer, bit_count);
+    return position;
 }
 
 void set_fast_path_enabled(bool enabled) {

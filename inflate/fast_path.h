@@ -67,6 +67,14 @@ inline constexpr uint32_t FAST_INPUT_MARGIN = 8;
 inline constexpr uint32_t FAST_OUTPUT_MARGIN = 258 + 64;
 int32_t decode_fast(InflateState& state, const FastCode& fast);
 
+// Decodes a dynamic block's code lengths, from lengths[position] up to
+// lengths[total], with a lookup table for the code-length code `code`, while
+// FAST_INPUT_MARGIN input bytes remain. Stops before a symbol with no code or
+// a repeat the exact decode refuses, with the state as decode_symbol and
+// read_bits would leave it. Returns the position reached.
+int32_t decode_code_lengths_fast(InflateState& state, const HuffmanTable& code,
+                                 int16_t* lengths, int32_t position, int32_t total);
+
 // Tests turn the fast path off to compare both decodes on the same streams.
 void set_fast_path_enabled(bool enabled);
 bool fast_path_enabled();
