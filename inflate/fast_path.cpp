@@ -298,6 +298,16 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
     kept.dirty = std::max(kept.dirty, static_cast<uint32_t>(to + done - output));
 }
 
+// The word-wise bit reader: `bit_count` (mod 64) bits of `bit_buffer` are
+// unconsumed and `in` is the next byte to load. A refill brings the buffer to
+// 56..63 bits; with 56 or more at hand it adds nothing, the same bits or-ed
+// again. It reads the 8 bytes from `in`.
+inline void refill_bits(const uint8_t*& in, uint64_t& bit_buffer, uint32_t& bit_count) {
+    bit_buffer |= load_le64(in) << (bit_count & 63);
+    in += 7 - ((bit_count >> 3) & 7);
+    bit_count |= 56;
+}
+
 // Back to the exact decode's form from a word-wise reader that has loaded up
 // to `in` and holds bit_count (mod 64) unconsumed bits: input_count covers
 // every byte holding a consumed bit, and the pending bits are that byte's
@@ -338,13 +348,8 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
     Kept kept;
     kept.dirty = out;
 
-    // Refills to 56..63 bits: enough for a whole match (15 + 5 + 15 + 13).
-    // With 56 or more at hand it adds nothing: the same bits or-ed again.
-    const auto refill = [&] {
-        bit_buffer |= load_le64(in) << (bit_count & 63);
-        in += 7 - ((bit_count >> 3) & 7);
-        bit_count |= 56;
-    };
+    // 56 bits after a refill: enough for a whole match (15 + 5 + 15 + 13).
+    const auto refill = [&] { refill_bits(in, bit_buffer, bit_count); };
     const auto take_literal = [&](uint32_t literal) {
         bit_buffer >>= literal & 63;
         bit_count -= literal;
@@ -482,38 +487,23 @@ int32_t decode_code_lengths_fast(InflateState& state, const HuffmanTable& code,
     if (state.input_length - state.input_count < FAST_INPUT_MARGIN) {
         return position;
     }
-    // Entry for the next 7 stream bits: symbol | code length << 8, or 0
-    // where no code matches (the code-length code has at most 7 bits).
-    uint16_t table[128] = {};
-    uint32_t first = 0;
-    int32_t index = 0;
-    for (int32_t len = 1; len <= 7; ++len) {
-        for (int32_t k = 0; k < code.length_counts[len]; ++k, ++index) {
-            const uint32_t stream_bits = reverse15((first + static_cast<uint32_t>(k))
-                                                   << (MAX_CODE_BITS - len));
-            for (uint32_t i = stream_bits; i < 128; i += 1u << len) {
-                table[i] = static_cast<uint16_t>(code.symbols[index] | len << 8);
-            }
-        }
-        first = (first + static_cast<uint32_t>(code.length_counts[len])) << 1;
-    }
+    // The code-length code has at most 7 bits, so no entry is LONG.
+    FastTable<7, 19> table;
+    build_fast_table(table, code, [](int32_t symbol) { return static_cast<uint32_t>(symbol) << 16; });
 
-    // The bit reader of the Huffman-coded loop: a refill leaves 56..63 bits,
-    // enough for a symbol and its extra bits (7 + 7).
+    // A refill leaves enough bits for a symbol and its extra bits (7 + 7).
     const uint8_t* const input_end = state.input + (state.input_length - FAST_INPUT_MARGIN);
     const uint8_t* in = state.input + state.input_count;
     uint64_t bit_buffer = static_cast<uint32_t>(state.bit_buffer);
     uint32_t bit_count = static_cast<uint32_t>(state.bit_count);
     while (position < total && in <= input_end) {
-        bit_buffer |= load_le64(in) << (bit_count & 63);
-        in += 7 - ((bit_count >> 3) & 7);
-        bit_count |= 56;
-        const uint32_t entry = table[bit_buffer & 127];
-        const uint32_t symbol = entry & 0xFF;
-        const uint32_t len = entry >> 8;
-        if (len == 0) {
+        refill_bits(in, bit_buffer, bit_count);
+        const uint32_t entry = table.entries[bit_buffer & 127];
+        if (entry & FAST_SPECIAL_FLAG) {
             break;  // no code: the exact decode reports it
         }
+        const uint32_t symbol = entry >> 16;
+        const uint32_t len = entry & 0xFF;
         if (symbol < 16) {
             lengths[position++] = static_cast<int16_t>(symbol);
             bit_buffer >>= len;

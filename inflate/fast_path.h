@@ -57,14 +57,14 @@ void build_fast_code(FastCode& fast, const HuffmanTable& litlen, const HuffmanTa
 extern const FastCode fixed_fast_code;
 
 // Decodes literals and matches while at least FAST_INPUT_MARGIN input bytes and
-// FAST_OUTPUT_MARGIN bytes of room remain: the longest match, plus the 64
+// FAST_OUTPUT_MARGIN bytes of room remain: the longest match, plus the 32
 // bytes past it that a match copy may read and write (and puts back).
 // Returns 1 when it consumed the block's end-of-block symbol, 0 when it
 // handed back (at once where the margins are not there); either way the
 // state satisfies every invariant of InflateState, and the buffer past
 // output_count is as the caller left it.
 inline constexpr uint32_t FAST_INPUT_MARGIN = 8;
-inline constexpr uint32_t FAST_OUTPUT_MARGIN = 258 + 64;
+inline constexpr uint32_t FAST_OUTPUT_MARGIN = 258 + 32;
 int32_t decode_fast(InflateState& state, const FastCode& fast);
 
 // Decodes a dynamic block's code lengths, from lengths[position] up to

@@ -4,12 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <csetjmp>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <csetjmp>
 
 #include "block_data.h"
 #include "fast_path.h"
