@@ -59,62 +59,41 @@ std::vector<DecodeCase> fixed_cases() {
         cases.push_back(decode_case("every_literal_room_255", w, 255, INFLATE_OUTPUT_FULL, 255, 0,
                                     all.substr(0, 255)));
     }
-    {
+    // One match after some literals. A refused match is not consumed, so its
+    // count stops before the match; an accepted one's after the end of block.
+    struct MatchCase {
+        const char* name;
+        std::string literals;
+        int length;
+        int distance;
+        uint32_t capacity;
+        int32_t status;
+        uint32_t produced;
+        std::string out;
+    };
+    const MatchCase matches[] = {
         // A back-reference as the first item: nothing produced yet.
-        BitWriter w = fixed_with_literals("");
-        put_fixed_match(w, 3, 1);
-        const uint32_t consumed = consumed_now(w);
-        end_block(w);
-        put_trailing(w);
-        cases.push_back(decode_case("match_first", w, 10, INFLATE_DISTANCE_TOO_FAR, 0, consumed, ""));
-        cases.push_back(decode_case("match_first_no_room", w, 0, INFLATE_DISTANCE_TOO_FAR, 0, consumed, ""));
-    }
-    {
+        {"match_first", "", 3, 1, 10, INFLATE_DISTANCE_TOO_FAR, 0, ""},
+        {"match_first_no_room", "", 3, 1, 0, INFLATE_DISTANCE_TOO_FAR, 0, ""},
         // After 5 bytes: distance 5 (symbol 4, extra 0) reaches the first byte.
-        BitWriter w = fixed_with_literals("abcde");
-        put_fixed_match(w, 4, 5);
-        end_block(w);
-        const uint32_t consumed = consumed_now(w);
-        put_trailing(w);
-        cases.push_back(decode_case("distance_equals_count", w, 9, INFLATE_OK, 9, consumed, "abcdeabcd"));
-    }
-    {
+        {"distance_equals_count", "abcde", 4, 5, 9, INFLATE_OK, 9, "abcdeabcd"},
         // Distance 6 (symbol 4, extra 1) after 5 bytes.
-        BitWriter w = fixed_with_literals("abcde");
-        put_fixed_match(w, 4, 6);
-        const uint32_t consumed = consumed_now(w);
-        end_block(w);
-        put_trailing(w);
-        cases.push_back(decode_case("distance_one_past_count", w, 9, INFLATE_DISTANCE_TOO_FAR, 5,
-                                    consumed, "abcde"));
-    }
-    {
+        {"distance_one_past_count", "abcde", 4, 6, 9, INFLATE_DISTANCE_TOO_FAR, 5, "abcde"},
         // One literal, then length 258 at distance 1: 259 copies.
-        BitWriter w = fixed_with_literals("x");
-        put_fixed_match(w, 258, 1);
-        end_block(w);
-        const uint32_t consumed = consumed_now(w);
-        put_trailing(w);
-        cases.push_back(decode_case("literal_then_258_distance_1", w, 259, INFLATE_OK, 259, consumed,
-                                    std::string(259, 'x')));
-    }
-    {
+        {"literal_then_258_distance_1", "x", 258, 1, 259, INFLATE_OK, 259, std::string(259, 'x')},
         // Overlapping copy: distance 3, length 10 repeats the last 3 bytes.
-        BitWriter w = fixed_with_literals("abc");
-        put_fixed_match(w, 10, 3);
-        end_block(w);
-        const uint32_t consumed = consumed_now(w);
-        put_trailing(w);
-        cases.push_back(decode_case("overlapping_match", w, 13, INFLATE_OK, 13, consumed, "abcabcabcabca"));
-    }
-    {
+        {"overlapping_match", "abc", 10, 3, 13, INFLATE_OK, 13, "abcabcabcabca"},
         // Too far and too long: the distance test wins.
-        BitWriter w = fixed_with_literals("x");
-        put_fixed_match(w, 258, 2);
-        const uint32_t consumed = consumed_now(w);
+        {"distance_wins_over_room", "x", 258, 2, 1, INFLATE_DISTANCE_TOO_FAR, 1, "x"},
+    };
+    for (const MatchCase& m : matches) {
+        BitWriter w = fixed_with_literals(m.literals);
+        put_fixed_match(w, m.length, m.distance);
+        const uint32_t before_end = consumed_now(w);
         end_block(w);
+        const uint32_t consumed = m.status == INFLATE_OK ? consumed_now(w) : before_end;
         put_trailing(w);
-        cases.push_back(decode_case("distance_wins_over_room", w, 1, INFLATE_DISTANCE_TOO_FAR, 1, consumed, "x"));
+        cases.push_back(decode_case(m.name, w, m.capacity, m.status, m.produced, consumed, m.out));
     }
     {
         // Symbol 285 is 258 with no extra bits; 284 with extra 31 is also 258.
