@@ -109,18 +109,12 @@ TEST_P(StoredBlocksBuilt, StatusCountsAndBytes) {
 INSTANTIATE_TEST_SUITE_P(Decoder, StoredBlocksBuilt, ::testing::ValuesIn(built_cases()),
                          decode_case_name);
 
-TEST(CountOnly, StoredBlockCountsWithoutBuffer) {
-    const std::vector<uint8_t> stream = {0x01, 0x03, 0x00, 0xFC, 0xFF, 'a', 'b', 'c'};
-    uint32_t out_len = 0;
-    uint32_t in_len = static_cast<uint32_t>(stream.size());
-    EXPECT_EQ(inflate_raw(nullptr, &out_len, stream.data(), &in_len), INFLATE_OK);
-    EXPECT_EQ(out_len, 3u);
-    EXPECT_EQ(in_len, 8u);
-}
-
+// Count-only mode takes nothing from the length passed in; capacity 0 is the
+// plain count-only call.
 TEST(CountOnly, CapacityIsNotConsulted) {
     const std::vector<uint8_t> stream = {0x01, 0x03, 0x00, 0xFC, 0xFF, 'a', 'b', 'c'};
     for (const uint32_t capacity : {0u, 2u, 3u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE("capacity " + std::to_string(capacity));
         uint32_t out_len = capacity;
         uint32_t in_len = static_cast<uint32_t>(stream.size());
         EXPECT_EQ(inflate_raw(nullptr, &out_len, stream.data(), &in_len), INFLATE_OK);
@@ -138,65 +132,54 @@ bool read_bits_escaping(InflateState& state, int32_t need, uint32_t& value) {
     return true;
 }
 
-InflateState state_over(const std::vector<uint8_t>& input, uint32_t input_count,
-                        int32_t bit_buffer, int32_t bit_count) {
-    InflateState state{};
-    state.input = input.data();
-    state.input_length = static_cast<uint32_t>(input.size());
-    state.input_count = input_count;
-    state.bit_buffer = bit_buffer;
-    state.bit_count = bit_count;
-    return state;
-}
+struct ReadBitsCase {
+    const char* name;
+    std::vector<uint8_t> input;
+    uint32_t input_count;  // bytes already fetched at entry
+    int32_t bit_buffer;    // pending bits at entry
+    int32_t bit_count;
+    int32_t need;
+    bool escaped;
+    uint32_t value;  // the rest only when not escaped
+    uint32_t input_count_after;
+    int32_t bit_buffer_after;
+    int32_t bit_count_after;
+};
 
-TEST(ReadBits, NeedZeroAtEndOfInputReadsNothing) {
-    const std::vector<uint8_t> input = {0xAB};
-    for (const int32_t pending : {0, 3, 7}) {
-        InflateState state = state_over(input, 1, (1 << pending) - 1, pending);
-        uint32_t value = 99;
-        ASSERT_TRUE(read_bits_escaping(state, 0, value));
-        EXPECT_EQ(value, 0u);
-        EXPECT_EQ(state.input_count, 1u);
-        EXPECT_EQ(state.bit_count, pending);
-        EXPECT_EQ(state.bit_buffer, (1 << pending) - 1);
-    }
-    const std::vector<uint8_t> none;
-    InflateState state = state_over(none, 0, 0, 0);
-    uint32_t value = 99;
-    ASSERT_TRUE(read_bits_escaping(state, 0, value));
-    EXPECT_EQ(value, 0u);
-    EXPECT_EQ(state.input_count, 0u);
-}
-
-TEST(ReadBits, LowBitFirstAcrossBytes) {
+const ReadBitsCase READ_BITS_CASES[] = {
+    // Need 0 at the end of the input reads nothing, pending bits or not.
+    {"need_zero_at_end_0_pending", {0xAB}, 1, 0x0, 0, 0, false, 0, 1, 0x0, 0},
+    {"need_zero_at_end_3_pending", {0xAB}, 1, 0x7, 3, 0, false, 0, 1, 0x7, 3},
+    {"need_zero_at_end_7_pending", {0xAB}, 1, 0x7F, 7, 0, false, 0, 1, 0x7F, 7},
+    {"need_zero_no_input", {}, 0, 0, 0, 0, false, 0, 0, 0, 0},
     // 13 bits from 3 pending bits (101) and two bytes: fetches only what it needs.
-    const std::vector<uint8_t> input = {0x34, 0x12, 0x99};
-    InflateState state = state_over(input, 0, 0x5, 3);
-    uint32_t value = 0;
-    ASSERT_TRUE(read_bits_escaping(state, 13, value));
     // 0x1234 << 3 | 5 = 0x91A5; low 13 bits 0x11A5; 3 + 16 - 13 = 6 bits left: 0x91A5 >> 13.
-    EXPECT_EQ(value, 0x11A5u);
-    EXPECT_EQ(state.input_count, 2u);
-    EXPECT_EQ(state.bit_count, 6);
-    EXPECT_EQ(state.bit_buffer, 0x91A5 >> 13);
+    {"low_bit_first_across_bytes", {0x34, 0x12, 0x99}, 0, 0x5, 3, 13, false, 0x11A5, 2, 0x91A5 >> 13, 6},
+    {"pending_bits_suffice_no_fetch", {0xFF}, 0, 0x6B, 7, 7, false, 0x6B, 0, 0, 0},
+    {"escapes_when_a_byte_is_missing", {0x01}, 0, 0x3, 2, 11, true, 0, 0, 0, 0},
+};
+
+class ReadBits : public ::testing::TestWithParam<ReadBitsCase> {};
+
+TEST_P(ReadBits, ValueAndBitPosition) {
+    const ReadBitsCase& c = GetParam();
+    InflateState state{};
+    state.input = c.input.data();
+    state.input_length = static_cast<uint32_t>(c.input.size());
+    state.input_count = c.input_count;
+    state.bit_buffer = c.bit_buffer;
+    state.bit_count = c.bit_count;
+    uint32_t value = 99;
+    ASSERT_EQ(!read_bits_escaping(state, c.need, value), c.escaped);
+    if (!c.escaped) {
+        EXPECT_EQ(value, c.value);
+        EXPECT_EQ(state.input_count, c.input_count_after);
+        EXPECT_EQ(state.bit_buffer, c.bit_buffer_after);
+        EXPECT_EQ(state.bit_count, c.bit_count_after);
+    }
 }
 
-TEST(ReadBits, PendingBitsSufficeNoFetch) {
-    const std::vector<uint8_t> input = {0xFF};
-    InflateState state = state_over(input, 0, 0x6B, 7);
-    uint32_t value = 0;
-    ASSERT_TRUE(read_bits_escaping(state, 7, value));
-    EXPECT_EQ(value, 0x6Bu);
-    EXPECT_EQ(state.input_count, 0u);
-    EXPECT_EQ(state.bit_count, 0);
-    EXPECT_EQ(state.bit_buffer, 0);
-}
-
-TEST(ReadBits, EscapesWhenAByteIsMissing) {
-    const std::vector<uint8_t> input = {0x01};
-    InflateState state = state_over(input, 0, 0x3, 2);
-    uint32_t value = 0;
-    EXPECT_FALSE(read_bits_escaping(state, 11, value));
-}
+INSTANTIATE_TEST_SUITE_P(Decoder, ReadBits, ::testing::ValuesIn(READ_BITS_CASES),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
