@@ -4,52 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
+#include "cli_files.h"
 #include "process.h"
-#include "tex_file.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string EXE = TAVRIMOX_EXE;
-const Bytes ABC = bytes_of("abc");
-const Bytes VALID_TEX = tex_file(stored_block(ABC, true), 3);
-const Bytes VALID_DDS = concat(expected_dds_header(0x0100, 0x0080), ABC);
-
-// The name as the program receives it on the command line: UTF-8 on Windows
-// (the runner makes it UTF-16), the bytes themselves on POSIX.
-std::string arg_of(const fs::path& path) {
-#ifdef _WIN32
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-#else
-    return path.native();
-#endif
-}
-
-void write_bytes(const fs::path& path, const Bytes& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(f.good()) << arg_of(path);
-}
-
-Bytes read_bytes(const fs::path& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        return bytes_of("<cannot open>");
-    }
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
 
 struct NameCase {
     const char* label;
@@ -62,17 +24,7 @@ void PrintTo(const NameCase& c, std::ostream* os) {
 
 class CliNames : public ::testing::TestWithParam<NameCase> {
 protected:
-    void SetUp() override {
-        static int serial = 0;
-#ifdef _WIN32
-        const unsigned long pid = GetCurrentProcessId();
-#else
-        const unsigned long pid = static_cast<unsigned long>(getpid());
-#endif
-        dir = fs::temp_directory_path() /
-              ("tavrimox_names_" + std::to_string(pid) + "_" + std::to_string(++serial));
-        fs::create_directories(dir);
-    }
+    void SetUp() override { dir = new_temp_folder("tavrimox_names_"); }
     void TearDown() override {
         std::error_code ignored;
         fs::remove_all(dir, ignored);

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <ostream>
 #include <string>
@@ -17,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "cli_files.h"
 #include "process.h"
 #include "tex_file.h"
 
@@ -36,7 +35,6 @@ constexpr bool SANITIZED = false;
 constexpr bool SANITIZED = false;
 #endif
 
-const std::string EXE = TAVRIMOX_EXE;
 const std::string USAGE = "Usage: tavrimox filename.tex filename.dds\n";
 const std::string BAD_MAGIC = "ERROR: invalid input file.\n";
 const Bytes PREVIOUS = bytes_of("previous output, must survive");
@@ -66,21 +64,6 @@ Bytes sample_data(size_t size) {
     return data;
 }
 
-void write_bytes(const fs::path& path, const Bytes& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(f.good()) << path;
-}
-
-// The file's bytes, or a marker that it is missing or unreadable.
-Bytes read_bytes(const fs::path& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        return bytes_of("<cannot open>");
-    }
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 // Names and contents of everything below root, to prove a run changed nothing.
 std::map<std::string, Bytes> snapshot(const fs::path& root) {
     std::map<std::string, Bytes> entries;
@@ -95,10 +78,6 @@ std::map<std::string, Bytes> snapshot(const fs::path& root) {
         }
     }
     return entries;
-}
-
-Bytes dds_file(const Bytes& payload, uint16_t width = 0x0100, uint16_t height = 0x0080) {
-    return concat(expected_dds_header(width, height), payload);
 }
 
 // Exit 4 with one line on standard error naming the path; standard output empty.
@@ -131,17 +110,7 @@ bool running_as_root() {
 
 class Cli : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tavrimox_cli_XXXXXX").string();
-#ifdef _WIN32
-        dir = fs::temp_directory_path() /
-              ("tavrimox_cli_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-        fs::create_directories(dir);
-#else
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-#endif
-    }
+    void SetUp() override { dir = new_temp_folder("tavrimox_cli_"); }
     void TearDown() override {
         std::error_code ignored;
         for (const auto& entry : fs::recursive_directory_iterator(dir, ignored)) {
@@ -216,10 +185,7 @@ TEST_P(CliBadMagic, ErrorLineOnStdoutOutputUntouched) {
 }
 
 Bytes with_magic(const char* magic, size_t total) {
-    TexFields f;
-    f.compressed_size = 5;
-    f.uncompressed_size = 0;
-    Bytes b = concat(tex_header(f), stored_block({}, true));
+    Bytes b = tex_file(stored_block({}, true), 0);
     std::copy(magic, magic + 4, b.begin());
     b.resize(total);
     return b;
@@ -265,7 +231,6 @@ TEST_P(CliPayload, OutputIsHeaderThenPayload) {
 }
 
 const Bytes BIG = sample_data(300000);
-const Bytes ABC = bytes_of("abc");
 const Bytes ABC_NOT_LAST = stored_block(ABC, false);
 
 Bytes zeros(size_t n) {
@@ -274,11 +239,6 @@ Bytes zeros(size_t n) {
 
 Bytes with_trailing(Bytes tex) {
     return concat(std::move(tex), bytes_of("trailing bytes are never read"));
-}
-
-Bytes announcing_less(Bytes tex, uint32_t compressed_size) {
-    put_le(tex, 20, compressed_size, 4);
-    return tex;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -301,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(
         PayloadCase{"stream_ends_early", tex_file(ABC_NOT_LAST, 5000), concat(ABC, zeros(4997))},
         PayloadCase{"compressed_size_zero", tex_file({}, 5000), zeros(5000)},
         PayloadCase{"compressed_size_cuts_stream",
-                    announcing_less(tex_file(concat(ABC_NOT_LAST, stored_block(ABC, true)), 9), 9),
+                    tex_with_sizes(9, 9, concat(ABC_NOT_LAST, stored_block(ABC, true))),
                     concat(ABC, zeros(6))},
         // Size 0 and trailing bytes.
         PayloadCase{"empty_stream_declared_zero", tex_file(stored_block({}, true), 0), {}},
@@ -371,8 +331,6 @@ void PrintTo(const RefusalCase& c, std::ostream* os) {
 
 class CliRefusal : public Cli, public ::testing::WithParamInterface<RefusalCase> {};
 
-const Bytes VALID_TEX = tex_file(stored_block(ABC, true), 3);
-
 TEST_P(CliRefusal, ExitFourOneLineNothingChanged) {
     const RefusalCase& c = GetParam();
     const auto place = [&](const char* p) { return p[0] == '/' ? std::string(p) : at(p); };
@@ -428,17 +386,7 @@ TEST_P(CliRefusal, ExitFourOneLineNothingChanged) {
     EXPECT_EQ(snapshot(dir), before);
 }
 
-Bytes truncated(Bytes b, size_t size) {
-    b.resize(size);
-    return b;
-}
-
-Bytes announcing_4gib_payload() {
-    TexFields f;
-    f.compressed_size = 0xFFFFFFFF;
-    f.uncompressed_size = 3;
-    return concat(tex_header(f), stored_block(ABC, true));
-}
+const Bytes ANNOUNCING_4GIB_PAYLOAD = tex_with_sizes(0xFFFFFFFF, 3, stored_block(ABC, true));
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, CliRefusal,
@@ -451,7 +399,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"header_31_bytes", truncated(VALID_TEX, 31), "in.tex", "out.dds", false, "truncated header", Setup::NONE},
         RefusalCase{"payload_one_byte_short", truncated(VALID_TEX, VALID_TEX.size() - 1), "in.tex", "out.dds", false, "truncated payload", Setup::NONE},
         RefusalCase{"payload_missing", truncated(VALID_TEX, 32), "in.tex", "out.dds", false, "truncated payload", Setup::NONE},
-        RefusalCase{"payload_announces_4gib", announcing_4gib_payload(), "in.tex", "out.dds", false, "truncated payload", Setup::NONE},
+        RefusalCase{"payload_announces_4gib", ANNOUNCING_4GIB_PAYLOAD, "in.tex", "out.dds", false, "truncated payload", Setup::NONE},
         RefusalCase{"output_folder_missing", VALID_TEX, "in.tex", "nowhere/out.dds", true, "No such file", Setup::NONE},
         RefusalCase{"output_parent_is_file", VALID_TEX, "in.tex", "in.tex/out.dds", true, "Not a directory", Setup::NONE},
         // A rename would replace it; "wb" would not open it.
@@ -542,7 +490,7 @@ TEST_P(CliSymlink, TargetReplacedLinkKept) {
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_TRUE(fs::is_symlink(dir / "out.dds"));
     EXPECT_EQ(fs::read_symlink(dir / "out.dds").string(), link_text);
-    EXPECT_EQ(read_bytes(dir / c.target), dds_file(ABC));
+    EXPECT_EQ(read_bytes(dir / c.target), VALID_DDS);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -580,7 +528,7 @@ TEST_F(Cli, LongestFileNameConverts) {
     write_bytes(dir / "in.tex", VALID_TEX);
     const ProcessResult r = convert(at("in.tex"), at(name));
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(read_bytes(dir / name), dds_file(ABC));
+    EXPECT_EQ(read_bytes(dir / name), VALID_DDS);
     EXPECT_EQ(snapshot(dir).size(), 2u);
 }
 
@@ -631,7 +579,7 @@ TEST_F(Cli, OutputOf4GiBWithMemoryLimitedIsRefused) {
 TEST_F(Cli, PipeAnnouncing4GiBPayloadIsRefusedWithoutTheMemory) {
     ProcessRequest request;
     request.args = {EXE, "/dev/stdin", at("out.dds")};
-    const Bytes tex = announcing_4gib_payload();
+    const Bytes tex = ANNOUNCING_4GIB_PAYLOAD;
     request.stdin_data.assign(tex.begin(), tex.end());
     if (!SANITIZED) {
         request.address_space_limit = uint64_t{256} << 20;

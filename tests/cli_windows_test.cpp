@@ -8,12 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "cli_files.h"
 #include "process.h"
 #include "tex_file.h"
 
@@ -23,51 +22,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string EXE = TAVRIMOX_EXE;
-
-std::string utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-void write_bytes(const fs::path& path, const Bytes& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(f.good()) << utf8(path);
-}
-
-Bytes read_bytes(const fs::path& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        return bytes_of("<cannot open>");
-    }
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 std::set<std::string> names_in(const fs::path& folder) {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) {
-        names.insert(utf8(entry.path().filename()));
+        names.insert(arg_of(entry.path().filename()));
     }
     return names;
 }
 
-const Bytes ABC = bytes_of("abc");
-const Bytes VALID_TEX = tex_file(stored_block(ABC, true), 3);
-const Bytes VALID_DDS = concat(expected_dds_header(0x0100, 0x0080), ABC);
-
 ProcessResult convert(const fs::path& in, const fs::path& out) {
-    return run_program({EXE, utf8(in), utf8(out)});
+    return run_program({EXE, arg_of(in), arg_of(out)});
 }
 
 class Win : public ::testing::Test {
 protected:
-    void SetUp() override {
-        static int serial = 0;
-        dir = fs::temp_directory_path() / ("tavrimox_win_" + std::to_string(GetCurrentProcessId()) +
-                                           "_" + std::to_string(++serial));
-        fs::create_directories(dir);
-    }
+    void SetUp() override { dir = new_temp_folder("tavrimox_win_"); }
     void TearDown() override {
         std::error_code ignored;
         for (const auto& entry : fs::recursive_directory_iterator(dir, ignored)) {
@@ -109,7 +78,7 @@ TEST_P(WinBinary, PayloadAndHeaderBytesSurviveBothFiles) {
     const ProcessResult r = convert(dir / "in.tex", dir / "out.dds");
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(read_bytes(dir / "out.dds"), concat(expected_dds_header(0x1A0A, 0x0A0D), payload));
+    EXPECT_EQ(read_bytes(dir / "out.dds"), dds_file(payload, 0x1A0A, 0x0A0D));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -135,11 +104,6 @@ void PrintTo(const StatusCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-Bytes announcing_more(Bytes tex) {
-    put_le(tex, 20, 1000, 4);
-    return tex;
-}
-
 class WinStatus : public Win, public ::testing::WithParamInterface<StatusCase> {};
 
 // Standard output is in text mode: each line may end "\r\n" or "\n", and
@@ -150,9 +114,9 @@ TEST_P(WinStatus, ExitStatusAndExactlyOneLine) {
     ProcessRequest request;
     request.args = {EXE};
     for (const std::string& a : c.args) {
-        request.args.push_back(a == "@in"        ? utf8(dir / "in.tex")
-                               : a == "@out"     ? utf8(dir / "out.dds")
-                               : a == "@missing" ? utf8(dir / "missing.tex")
+        request.args.push_back(a == "@in"        ? arg_of(dir / "in.tex")
+                               : a == "@out"     ? arg_of(dir / "out.dds")
+                               : a == "@missing" ? arg_of(dir / "missing.tex")
                                                  : a);
     }
     const ProcessResult r = run_process_raw(request);
@@ -180,7 +144,8 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"bad_magic", {"@in", "@out"}, bytes_of("TEX!and more"), 2,
                    "ERROR: invalid input file.", false},
         StatusCase{"missing_input", {"@missing", "@out"}, VALID_TEX, 4, "", true},
-        StatusCase{"truncated_payload", {"@in", "@out"}, announcing_more(VALID_TEX), 4, "", true}),
+        StatusCase{"truncated_payload", {"@in", "@out"}, tex_with_sizes(1000, 3, stored_block(ABC, true)),
+                   4, "", true}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // --- Devices ---------------------------------------------------------------------
@@ -202,9 +167,9 @@ TEST_P(WinDevice, WrittenDirectlyNothingCreated) {
     write_bytes(dir / "in.tex", VALID_TEX);
     std::string output = GetParam().output;
     if (output.rfind("@/", 0) == 0) {
-        output = utf8(dir) + "\\" + output.substr(2);
+        output = arg_of(dir) + "\\" + output.substr(2);
     }
-    const ProcessResult r = run_program({EXE, utf8(dir / "in.tex"), output});
+    const ProcessResult r = run_program({EXE, arg_of(dir / "in.tex"), output});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(names_in(dir), std::set<std::string>{"in.tex"});
@@ -279,7 +244,7 @@ TEST_P(WinBlocked, RenameRefusedTempRemoved) {
     const ProcessResult r = convert(dir / "in.tex", dir / "out.dds");
     EXPECT_EQ(r.exit_code, 4);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err.rfind("tavrimox: " + utf8(dir / "out.dds") + ": ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("tavrimox: " + arg_of(dir / "out.dds") + ": ", 0), 0u) << r.err;
     if (attributes != 0) {
         EXPECT_EQ(read_bytes(dir / "out.dds"), bytes_of("kept"));
     }
@@ -353,7 +318,7 @@ std::set<std::string> names_in_extended(const fs::path& folder) {
     do {
         const std::wstring name = found.cFileName;
         if (name != L"." && name != L"..") {
-            names.insert(utf8(fs::path(name)));
+            names.insert(arg_of(fs::path(name)));
         }
     } while (FindNextFileW(h, &found));
     FindClose(h);
@@ -379,7 +344,7 @@ TEST_P(WinLongPath, InputAndOutputBeyondMaxPath) {
     const std::string prefix = GetParam() ? "\\\\?\\" : "";
     write_extended(folder / "out.dds", bytes_of("previous"));
     const ProcessResult r =
-        run_program({EXE, prefix + utf8(folder / "in.tex"), prefix + utf8(folder / "out.dds")});
+        run_program({EXE, prefix + arg_of(folder / "in.tex"), prefix + arg_of(folder / "out.dds")});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(read_extended(folder / "out.dds"), VALID_DDS);

@@ -60,6 +60,19 @@ inline Bytes tex_file(const Bytes& payload, uint32_t uncompressed_size, TexField
     return concat(tex_header(f), payload);
 }
 
+// A TEX file whose header announces the sizes given, whatever follows it.
+inline Bytes tex_with_sizes(uint32_t compressed_size, uint32_t uncompressed_size, const Bytes& payload) {
+    TexFields f;
+    f.compressed_size = compressed_size;
+    f.uncompressed_size = uncompressed_size;
+    return concat(tex_header(f), payload);
+}
+
+inline Bytes truncated(Bytes b, size_t size) {
+    b.resize(size);
+    return b;
+}
+
 // One stored block; a stream of them is a valid DEFLATE stream once the last
 // one has `last` set. data must hold at most 65535 bytes.
 inline Bytes stored_block(const Bytes& data, bool last) {
@@ -83,6 +96,10 @@ inline Bytes expected_dds_header(uint16_t width, uint16_t height) {
     put_le(h, 80, 4, 4);           // DDPF_FOURCC
     put_le(h, 84, 0x35545844, 4);  // "DXT5"
     return h;
+}
+
+inline Bytes dds_file(const Bytes& payload, uint16_t width = 0x0100, uint16_t height = 0x0080) {
+    return concat(expected_dds_header(width, height), payload);
 }
 
 #endif

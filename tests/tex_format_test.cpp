@@ -96,7 +96,7 @@ TEST_P(ConvertBytes, StatusReasonAndFile) {
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(reason, c.reason);
     if (c.status == EXIT_CONVERTED) {
-        EXPECT_EQ(dds, concat(expected_dds_header(0x0100, 0x0080), c.payload));
+        EXPECT_EQ(dds, dds_file(c.payload));
     }
 }
 
@@ -104,21 +104,9 @@ constexpr uint64_t NO_LIMIT = UINT64_MAX;
 const Bytes ABC = bytes_of("abc");
 const Bytes ABC_STREAM = stored_block(ABC, true);
 
-Bytes cut(Bytes b, size_t size) {
-    b.resize(size);
-    return b;
-}
-
 Bytes wrong_magic(Bytes b) {
     b[3] = '_';
     return b;
-}
-
-Bytes with_sizes(uint32_t compressed, uint32_t uncompressed, const Bytes& payload) {
-    TexFields f;
-    f.compressed_size = compressed;
-    f.uncompressed_size = uncompressed;
-    return concat(tex_header(f), payload);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -128,11 +116,11 @@ INSTANTIATE_TEST_SUITE_P(
         ConvertCase{"three_bytes", bytes_of("TEX"), NO_LIMIT, EXIT_BAD_MAGIC, "", {}},
         ConvertCase{"wrong_magic_full_file", wrong_magic(tex_file(ABC_STREAM, 3)), NO_LIMIT, EXIT_BAD_MAGIC, "", {}},
         ConvertCase{"magic_only", bytes_of("TEX "), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated header", {}},
-        ConvertCase{"header_31", cut(tex_file(ABC_STREAM, 3), 31), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated header", {}},
-        ConvertCase{"payload_short", cut(tex_file(ABC_STREAM, 3), 39), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated payload", {}},
+        ConvertCase{"header_31", truncated(tex_file(ABC_STREAM, 3), 31), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated header", {}},
+        ConvertCase{"payload_short", truncated(tex_file(ABC_STREAM, 3), 39), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated payload", {}},
         // 32 + 0xFFFFFFFF must not wrap into a small size on 32-bit hosts.
-        ConvertCase{"payload_announces_4gib", with_sizes(0xFFFFFFFF, 3, ABC_STREAM), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated payload", {}},
-        ConvertCase{"payload_announces_4gib_minus_31", with_sizes(0xFFFFFFE1, 3, ABC_STREAM), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated payload", {}},
+        ConvertCase{"payload_announces_4gib", tex_with_sizes(0xFFFFFFFF, 3, ABC_STREAM), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated payload", {}},
+        ConvertCase{"payload_announces_4gib_minus_31", tex_with_sizes(0xFFFFFFE1, 3, ABC_STREAM), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated payload", {}},
         ConvertCase{"output_over_limit", tex_file(ABC_STREAM, 3), 2, EXIT_CANNOT_CONVERT, "not enough memory", {}},
         ConvertCase{"output_at_limit", tex_file(ABC_STREAM, 3), 3, EXIT_CONVERTED, "", ABC},
         ConvertCase{"declared_larger", tex_file(ABC_STREAM, 10), NO_LIMIT, EXIT_CONVERTED, "", ABC},
