@@ -68,6 +68,11 @@ inline uint32_t bytes_for_bits(uint64_t bits) {
     return static_cast<uint32_t>((bits + 7u) / 8u);
 }
 
+// The consumed count of a decode that stopped right after the last bit written so far.
+inline uint32_t consumed_now(const BitWriter& w) {
+    return bytes_for_bits(bit_length(w));
+}
+
 // Appends `count` zero bits quickly (whole zero bytes where possible).
 inline void put_zero_bits(BitWriter& w, uint64_t count) {
     while (count > 0 && w.used != 8) {

@@ -41,6 +41,17 @@ inline DecodeCase decode_case(std::string name, const BitWriter& w, uint32_t cap
     return {std::move(name), w.bytes, capacity, status, produced, consumed, std::move(output)};
 }
 
+// A row for a stream whose decode stops right after the last bit written so
+// far, having written `output`; ones fill the rest of the byte and two more,
+// which it must not consume.
+inline DecodeCase stops_here(std::string name, BitWriter w, uint32_t capacity, int32_t status,
+                             std::string output) {
+    const uint32_t consumed = consumed_now(w);
+    put_trailing(w);
+    const auto produced = static_cast<uint32_t>(output.size());
+    return {std::move(name), std::move(w.bytes), capacity, status, produced, consumed, std::move(output)};
+}
+
 // The stream cut to its first `length` bytes.
 inline std::vector<uint8_t> cut(const BitWriter& w, uint32_t length) {
     return {w.bytes.begin(), w.bytes.begin() + static_cast<std::ptrdiff_t>(length)};

@@ -44,10 +44,6 @@ BitWriter dynamic_start(int litlen_count, int distance_count) {
     return w;
 }
 
-uint32_t consumed_now(const BitWriter& w) {
-    return bytes_for_bits(bit_length(w));
-}
-
 // `body` behind a non-last fixed block of 9-bit literals chosen so that bit
 // `mark` of the body ends a byte. The literals are the decode's first output.
 struct Aligned {
@@ -71,6 +67,14 @@ Aligned align_to_byte_end(const BitWriter& body, uint64_t mark) {
     return a;
 }
 
+// `body` behind that prefix, its last bit ending a byte: the decode must stop
+// with `status` having consumed the whole input.
+DecodeCase ends_at_byte_end(std::string name, const BitWriter& body, int32_t status) {
+    const Aligned a = align_to_byte_end(body, bit_length(body));
+    return decode_case(std::move(name), a.w, 10, status, static_cast<uint32_t>(a.output.size()),
+                       consumed_now(a.w), a.output);
+}
+
 DecodeCase cut_inside(std::string name, const BitWriter& w, uint64_t start, uint64_t end,
                       uint32_t capacity, std::string output) {
     return ::cut_inside(facts(), std::move(name), w, start, end, capacity, std::move(output));
@@ -78,20 +82,15 @@ DecodeCase cut_inside(std::string name, const BitWriter& w, uint64_t start, uint
 
 // Adds a row for a stream that fails with `status` after its last bit so far,
 // with trailing input after it that must not be consumed.
-void add_failure(std::vector<DecodeCase>& cases, const std::string& name, BitWriter w,
+void add_failure(std::vector<DecodeCase>& cases, const std::string& name, const BitWriter& w,
                  int32_t status, const std::string& output = "") {
-    const uint32_t consumed = consumed_now(w);
-    put_trailing(w);
-    cases.push_back(decode_case(name, w, 1000, status, static_cast<uint32_t>(output.size()), consumed, output));
+    cases.push_back(stops_here(name, w, 1000, status, output));
 }
 
 // The same for a stream that decodes to `output`; its end is the current bit.
-void add_success(std::vector<DecodeCase>& cases, const std::string& name, BitWriter w,
+void add_success(std::vector<DecodeCase>& cases, const std::string& name, const BitWriter& w,
                  const std::string& output) {
-    const uint32_t consumed = consumed_now(w);
-    put_trailing(w);
-    const uint32_t produced = static_cast<uint32_t>(output.size());
-    cases.push_back(decode_case(name, w, produced, INFLATE_OK, produced, consumed, output));
+    cases.push_back(stops_here(name, w, static_cast<uint32_t>(output.size()), INFLATE_OK, output));
 }
 
 // Literal/length lengths 257 entries: 'a' and end-of-block one bit each;
@@ -136,10 +135,7 @@ std::vector<DecodeCase> dynamic_cases() {
         BitWriter body;
         put_dynamic_start(body, true, litlen, dist, FULL, 0);
         facts().require(bit_length(body) == 17, "header of 17 bits");
-        Aligned a = align_to_byte_end(body, 17);
-        const uint32_t consumed = consumed_now(a.w);
-        cases.push_back(decode_case(name + "_stream_ends_after_hclen", a.w, 10, INFLATE_TOO_MANY_CODES,
-                                    static_cast<uint32_t>(a.output.size()), consumed, a.output));
+        cases.push_back(ends_at_byte_end(name + "_stream_ends_after_hclen", body, INFLATE_TOO_MANY_CODES));
     }
 
     // ---- The code-length code. ----
@@ -192,13 +188,10 @@ std::vector<DecodeCase> dynamic_cases() {
         for (const auto& [symbol, length] : set) cl[static_cast<size_t>(symbol)] = length;
         BitWriter w;
         put_dynamic_start(w, true, 257, 1, cl, 19);
-        const uint64_t mark = bit_length(w);
         add_failure(cases, "code_length_code_" + name, w, INFLATE_BAD_CODE_LENGTH_CODE);
         // Nothing is read after the 19 fields: the stream may end there.
-        Aligned a = align_to_byte_end(w, mark);
-        cases.push_back(decode_case("code_length_code_" + name + "_stream_ends_there", a.w, 10,
-                                    INFLATE_BAD_CODE_LENGTH_CODE, static_cast<uint32_t>(a.output.size()),
-                                    consumed_now(a.w), a.output));
+        cases.push_back(ends_at_byte_end("code_length_code_" + name + "_stream_ends_there", w,
+                                         INFLATE_BAD_CODE_LENGTH_CODE));
     }
     for (const int cl_count : {4, 19}) {
         // Every code-length length 0: passes the build, then the first
@@ -211,8 +204,7 @@ std::vector<DecodeCase> dynamic_cases() {
         const std::string name = "code_length_code_all_zero_hclen_" + std::to_string(cl_count - 4);
         cases.push_back(decode_case(name + "_at_input_end", w, 10, INFLATE_BAD_SYMBOL, 0, consumed, ""));
         cases.push_back(cut_inside(name + "_input_ends_inside", w, start, start + 15, 10, ""));
-        put_trailing(w);
-        cases.push_back(decode_case(name, w, 10, INFLATE_BAD_SYMBOL, 0, consumed, ""));
+        cases.push_back(stops_here(name, w, 10, INFLATE_BAD_SYMBOL, ""));
     }
 
     // ---- Code-length symbols. ----
@@ -221,9 +213,8 @@ std::vector<DecodeCase> dynamic_cases() {
         BitWriter w = dynamic_start(257, 1);
         put_symbol(w, FULL_CODE, 16);
         const uint64_t mark = bit_length(w);
+        cases.push_back(ends_at_byte_end("repeat_16_first_stream_ends_there", w, INFLATE_REPEAT_WITHOUT_PREVIOUS));
         Aligned a = align_to_byte_end(w, mark);
-        cases.push_back(decode_case("repeat_16_first_stream_ends_there", a.w, 10, INFLATE_REPEAT_WITHOUT_PREVIOUS,
-                                    static_cast<uint32_t>(a.output.size()), consumed_now(a.w), a.output));
         put_bits(a.w, 3, 2);
         put_trailing(a.w);
         cases.push_back(decode_case("repeat_16_first", a.w, 10, INFLATE_REPEAT_WITHOUT_PREVIOUS,
