@@ -84,58 +84,58 @@ TEST(CountOnlyOutputCountMustNotWrapPast4GiB, SmallStreamSanity) {
     EXPECT_EQ(r.in_len, h.w.bytes.size());
 }
 
-TEST(CountOnlyOutputCountMustNotWrapPast4GiB, ReachingExactlyTheLargestCountIsOk) {
-    const auto start = std::chrono::steady_clock::now();
-    Huge h = huge_block(MATCHES_THAT_FIT, 14, true);
-    const uint32_t size = static_cast<uint32_t>(h.w.bytes.size());
-    put_trailing(h.w);
-    const CountOnlyRun r = count_only(h.w.bytes);
-    EXPECT_EQ(r.status, INFLATE_OK);
-    EXPECT_EQ(r.out_len, UINT32_MAX);
-    EXPECT_EQ(r.in_len, size);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start).count();
-    RecordProperty("milliseconds", static_cast<int>(ms));
-}
+// Past the largest count, count-only mode stops with OUTPUT_FULL and leaves
+// both lengths as passed, as a buffer of 2^32 - 1 bytes would.
+struct HugeCase {
+    const char* name;
+    uint32_t matches;   // of huge_block
+    uint32_t literals;
+    int32_t stored;     // -1: none; else a last stored block of this many bytes follows
+    uint32_t capacity;  // passed as the output length
+    int32_t status;
+    uint32_t out_len;
+};
 
-TEST(CountOnlyOutputCountMustNotWrapPast4GiB, LiteralPastTheLargestCountIsOutputFull) {
-    Huge h = huge_block(MATCHES_THAT_FIT, 15, true);
-    const CountOnlyRun r = count_only(h.w.bytes);
-    EXPECT_EQ(r.status, INFLATE_OUTPUT_FULL);
-    EXPECT_EQ(r.out_len, 12345u) << "output length must be left as passed";
-    EXPECT_EQ(r.in_len, h.w.bytes.size()) << "input length must be left as passed";
-}
-
-TEST(CountOnlyOutputCountMustNotWrapPast4GiB, MatchPastTheLargestCountIsOutputFull) {
+const HugeCase HUGE_CASES[] = {
+    {"reaching_exactly_the_largest_count_is_ok", MATCHES_THAT_FIT, 14, -1, 12345, INFLATE_OK, UINT32_MAX},
+    {"literal_past_the_largest_count_is_output_full", MATCHES_THAT_FIT, 15, -1, 12345, INFLATE_OUTPUT_FULL, 12345},
     // One more match: 4 294 967 281 + 258 would wrap to 243.
-    Huge h = huge_block(MATCHES_THAT_FIT + 1, 0, true);
-    const CountOnlyRun r = count_only(h.w.bytes, 0);
-    EXPECT_EQ(r.status, INFLATE_OUTPUT_FULL);
-    EXPECT_EQ(r.out_len, 0u);
-    EXPECT_EQ(r.in_len, h.w.bytes.size());
-}
+    {"match_past_the_largest_count_is_output_full", MATCHES_THAT_FIT + 1, 0, -1, 0, INFLATE_OUTPUT_FULL, 0},
+    {"stored_block_reaching_the_largest_count_is_ok", MATCHES_THAT_FIT, 0, 14, 12345, INFLATE_OK, UINT32_MAX},
+    {"stored_block_past_the_largest_count_is_output_full", MATCHES_THAT_FIT, 0, 15, 12345, INFLATE_OUTPUT_FULL, 12345},
+    {"longest_stored_block_past_the_largest_count_is_output_full", MATCHES_THAT_FIT, 0, 65535, 12345,
+     INFLATE_OUTPUT_FULL, 12345},
+};
 
-TEST(CountOnlyOutputCountMustNotWrapPast4GiB, StoredBlockPastTheLargestCountIsOutputFull) {
-    for (const uint32_t len : {14u, 15u, 65535u}) {
-        SCOPED_TRACE("stored length " + std::to_string(len));
-        Huge h = huge_block(MATCHES_THAT_FIT, 0, false);
+class CountOnlyOutputCountMustNotWrapPast4GiB : public ::testing::TestWithParam<HugeCase> {};
+
+TEST_P(CountOnlyOutputCountMustNotWrapPast4GiB, StatusAndLengths) {
+    const HugeCase& c = GetParam();
+    const auto start = std::chrono::steady_clock::now();
+    Huge h = huge_block(c.matches, c.literals, c.stored < 0);
+    if (c.stored >= 0) {
+        const auto len = static_cast<uint32_t>(c.stored);
         put_block_header(h.w, true, 0);
         std::vector<uint8_t> block = {static_cast<uint8_t>(len & 0xFF), static_cast<uint8_t>(len >> 8),
                                       static_cast<uint8_t>(~len & 0xFF), static_cast<uint8_t>((~len >> 8) & 0xFF)};
         block.resize(4 + len, 'b');
         put_bytes(h.w, block);
-        const CountOnlyRun r = count_only(h.w.bytes);
-        if (len == 14) {
-            EXPECT_EQ(r.status, INFLATE_OK);
-            EXPECT_EQ(r.out_len, UINT32_MAX);
-            EXPECT_EQ(r.in_len, h.w.bytes.size());
-        } else {
-            EXPECT_EQ(r.status, INFLATE_OUTPUT_FULL);
-            EXPECT_EQ(r.out_len, 12345u);
-            EXPECT_EQ(r.in_len, h.w.bytes.size());
-        }
     }
+    const uint32_t size = static_cast<uint32_t>(h.w.bytes.size());
+    if (c.status == INFLATE_OK) {
+        put_trailing(h.w);  // not consumed
+    }
+    const CountOnlyRun r = count_only(h.w.bytes, c.capacity);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out_len, c.out_len);
+    EXPECT_EQ(r.in_len, c.status == INFLATE_OK ? size : h.w.bytes.size());
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start).count();
+    RecordProperty("milliseconds", static_cast<int>(ms));
 }
+
+INSTANTIATE_TEST_SUITE_P(Huge, CountOnlyOutputCountMustNotWrapPast4GiB, ::testing::ValuesIn(HUGE_CASES),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // ---- Decodes from two threads at once ----
 
@@ -234,7 +234,6 @@ TEST(ConcurrentFixedBlockDecodesAgree, TwoThreadsSameResults) {
     }
 }
 
-
 // ---- Count-only agrees with a real buffer ----
 
 TEST(CountOnly, AgreesWithBufferOnMixedStream) {
@@ -250,19 +249,8 @@ TEST(CountOnly, AgreesWithBufferOnMixedStream) {
     put_block_header(w, true, 1);
     put_fixed_match(w, 9, 9);
     put_fixed_litlen(w, 256);
-    const std::string expected = "hellozellhellozell";
-
-    std::vector<uint8_t> out(expected.size());
-    uint32_t out_len = static_cast<uint32_t>(out.size());
-    uint32_t in_len = static_cast<uint32_t>(w.bytes.size());
-    ASSERT_EQ(inflate_raw(out.data(), &out_len, w.bytes.data(), &in_len), INFLATE_OK);
-    EXPECT_EQ(std::string(out.begin(), out.end()), expected);
-    EXPECT_EQ(in_len, w.bytes.size());
-    uint32_t count_len = 0;
-    uint32_t count_in = static_cast<uint32_t>(w.bytes.size());
-    ASSERT_EQ(inflate_raw(nullptr, &count_len, w.bytes.data(), &count_in), INFLATE_OK);
-    EXPECT_EQ(count_len, out_len);
-    EXPECT_EQ(count_in, in_len);
+    // Buffer and count-only, fast path on and off, with input to spare.
+    check_decode_case(stops_here("mixed", w, 18, INFLATE_OK, "hellozellhellozell"));
 }
 
 TEST(CountOnly, AgreesWithBufferOnManyFixedBlocks) {

@@ -250,17 +250,16 @@ TEST(CountOnly, FixedBlockSameCountsAndDistanceTest) {
     const uint32_t consumed = consumed_now(w);
     end_block(w);
     put_trailing(w);
-    uint32_t out_len = 0;
-    uint32_t in_len = static_cast<uint32_t>(w.bytes.size());
-    EXPECT_EQ(inflate_raw(nullptr, &out_len, w.bytes.data(), &in_len), INFLATE_DISTANCE_TOO_FAR);
-    EXPECT_EQ(out_len, 9u);
-    EXPECT_EQ(in_len, consumed);
-    std::vector<uint8_t> out(100);
-    out_len = 100;
-    in_len = static_cast<uint32_t>(w.bytes.size());
-    EXPECT_EQ(inflate_raw(out.data(), &out_len, w.bytes.data(), &in_len), INFLATE_DISTANCE_TOO_FAR);
-    EXPECT_EQ(out_len, 9u);
-    EXPECT_EQ(in_len, consumed);
+    for (const bool count_only : {true, false}) {
+        SCOPED_TRACE(count_only ? "count-only" : "buffer of 100");
+        std::vector<uint8_t> out(100);
+        uint32_t out_len = count_only ? 0 : 100;
+        uint32_t in_len = static_cast<uint32_t>(w.bytes.size());
+        EXPECT_EQ(inflate_raw(count_only ? nullptr : out.data(), &out_len, w.bytes.data(), &in_len),
+                  INFLATE_DISTANCE_TOO_FAR);
+        EXPECT_EQ(out_len, 9u);
+        EXPECT_EQ(in_len, consumed);
+    }
 }
 
 // A later decode in the same process uses the same fixed code.
