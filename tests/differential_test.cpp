@@ -268,34 +268,23 @@ std::vector<RuleCase> rule_cases() {
         // Fixed block: 'a', length 3, then distance pattern 30, which has no
         // symbol; the input ends one bit later.
         BitWriter w;
-        put_bits(w, 1, 1);
-        put_bits(w, 1, 2);
+        put_block_header(w, true, 1);
         put_fixed_litlen(w, 'a');
         put_fixed_litlen(w, 257);
-        put_code(w, 30, 5);
+        put_fixed_distance(w, 30);
         cases.push_back({"fixed_distance_30_at_end", w.bytes, INFLATE_INPUT_EXHAUSTED,
                          "unused_code_at_end"});
     }
-    // Dynamic block header, last block, 257 literal/length and 1 distance
-    // lengths; cl_lengths are the code-length code's lengths in the order of
-    // the stream (symbols 16, 17, 18, 0, 8, 7, ...), at least 4.
-    const auto dynamic_header = [](BitWriter& w, const std::vector<uint32_t>& cl_lengths) {
-        put_bits(w, 1, 1);
-        put_bits(w, 2, 2);
-        put_bits(w, 0, 5);
-        put_bits(w, 0, 5);
-        put_bits(w, static_cast<uint32_t>(cl_lengths.size() - 4), 4);
-        for (const uint32_t length : cl_lengths) {
-            put_bits(w, length, 3);
-        }
-    };
+    // The dynamic blocks below are last, with 257 literal/length and 1
+    // distance lengths.
     {
-        // Code-length code 18 -> 0, 16 -> 10, 17 -> 11; the first length is
-        // a repeat (16) at bit 29, and one padding bit is all that follows,
-        // short of its 2 extra bits.
+        // Code-length code 18 -> 0, 16 -> 10, 17 -> 11 (HCLEN 0: the fields
+        // for 16, 17, 18, 0); the first length is a repeat (16) at bit 29,
+        // and one padding bit is all that follows, short of its 2 extra bits.
+        const CanonicalCode cl = canonical_code(lengths_with(19, {{18, 1}, {16, 2}, {17, 2}}));
         BitWriter w;
-        dynamic_header(w, {2, 2, 1, 0});
-        put_code(w, 2, 2);
+        put_dynamic_start(w, true, 257, 1, cl.lengths, 4);
+        put_symbol(w, cl, 16);
         cases.push_back({"repeat_first_at_end", w.bytes, INFLATE_REPEAT_WITHOUT_PREVIOUS,
                          "refused_before_zlib_reads_on"});
     }
@@ -303,40 +292,38 @@ std::vector<RuleCase> rule_cases() {
         // A code-length code without codes, then 3 bytes: ours gives up
         // after 15 bits, zlib wants one bit for each of 258 lengths.
         BitWriter w;
-        dynamic_header(w, {0, 0, 0, 0});
+        put_dynamic_start(w, true, 257, 1, std::vector<int>(19, 0), 4);
         put_bits(w, 0, 24);
         cases.push_back({"empty_code_length_code", w.bytes, INFLATE_BAD_SYMBOL,
                          "refused_before_zlib_reads_on"});
     }
     // Code-length code 18 -> 0, 0 -> 10, 1 -> 11 (symbol 1 is the 18th in
     // the stream's order, so 18 lengths are sent).
-    const std::vector<uint32_t> cl_18_0_1 = {0, 0, 1, 2, 0, 0, 0, 0, 0,
-                                             0, 0, 0, 0, 0, 0, 0, 0, 2};
-    const auto zeros = [](BitWriter& w, uint32_t count) {  // 11..138 zero lengths
-        put_code(w, 0, 1);
-        put_bits(w, count - 11, 7);
+    const CanonicalCode cl = canonical_code(lengths_with(19, {{18, 1}, {0, 2}, {1, 2}}));
+    const auto zeros = [&cl](BitWriter& w, uint32_t count) {  // 11..138 zero lengths
+        put_code_length_symbol(w, cl, 18, count - 11);
     };
     {
         // Only the end-of-block symbol has a code, 1 bit long; no distance code.
         BitWriter w;
-        dynamic_header(w, cl_18_0_1);
+        put_dynamic_start(w, true, 257, 1, cl.lengths, 18);
         zeros(w, 138);
         zeros(w, 118);
-        put_code(w, 3, 2);  // length 1 for symbol 256
-        put_code(w, 2, 2);  // length 0 for the one distance symbol
-        put_code(w, 0, 1);  // end of block
+        put_symbol(w, cl, 1);  // symbol 256
+        put_symbol(w, cl, 0);  // the one distance symbol
+        put_code(w, 0, 1);     // end of block
         cases.push_back({"single_one_bit_litlen_code", w.bytes, INFLATE_OK, "agree"});
     }
     {
         // 'a' -> 0 and end-of-block -> 1; no distance code; "aa".
         BitWriter w;
-        dynamic_header(w, cl_18_0_1);
+        put_dynamic_start(w, true, 257, 1, cl.lengths, 18);
         zeros(w, 97);
-        put_code(w, 3, 2);
+        put_symbol(w, cl, 1);
         zeros(w, 138);
         zeros(w, 20);
-        put_code(w, 3, 2);
-        put_code(w, 2, 2);
+        put_symbol(w, cl, 1);
+        put_symbol(w, cl, 0);
         put_code(w, 0, 1);
         put_code(w, 0, 1);
         put_code(w, 1, 1);
