@@ -70,23 +70,24 @@ def pillow_pixels(path):
         return image.format, image.size, image.convert("RGBA").tobytes()
 
 
-def imagemagick_pixels(path, width, height):
-    result = run([CONVERT, path, "-depth", "8", "RGBA:-"])
-    if result.returncode != 0:
-        raise RuntimeError(result.stderr.decode(errors="replace").strip())
-    pixels = result.stdout
-    if len(pixels) != width * height * 4:
-        raise RuntimeError(f"{len(pixels)} bytes of pixels for {width}x{height}")
-    return pixels
-
-
-def ffmpeg_pixels(path, width, height):
-    result = run([FFMPEG, "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgba", "-"])
+def command_pixels(args, width, height):
+    """The RGBA bytes a command-line reader writes to standard output."""
+    result = run(args)
     if result.returncode != 0:
         raise RuntimeError(result.stderr.decode(errors="replace").strip())
     if len(result.stdout) != width * height * 4:
         raise RuntimeError(f"{len(result.stdout)} bytes of pixels for {width}x{height}")
     return result.stdout
+
+
+# Command-line readers: name, program, its arguments for a file, what the
+# reference is to it.
+COMMAND_READERS = [
+    ("ImageMagick", CONVERT, lambda path: [CONVERT, path, "-depth", "8", "RGBA:-"], "its own DDS"),
+    ("ffmpeg", FFMPEG,
+     lambda path: [FFMPEG, "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgba", "-"],
+     "ImageMagick's DDS"),
+]
 
 
 def compare_readers(case, ours, reference, width, height):
@@ -100,19 +101,14 @@ def compare_readers(case, ours, reference, width, height):
                 fail(case, "Pillow decodes other pixels than from ImageMagick's DDS")
         except Exception as error:  # any refusal by the reader is the finding
             fail(case, f"Pillow: {error}")
-    if CONVERT is not None:
+    for reader, program, args, reference_is in COMMAND_READERS:
+        if program is None:
+            continue
         try:
-            pixels = imagemagick_pixels(ours, width, height)
-            if pixels != imagemagick_pixels(reference, width, height):
-                fail(case, "ImageMagick decodes other pixels than from its own DDS")
+            if command_pixels(args(ours), width, height) != command_pixels(args(reference), width, height):
+                fail(case, f"{reader} decodes other pixels than from {reference_is}")
         except Exception as error:
-            fail(case, f"ImageMagick: {error}")
-    if FFMPEG is not None:
-        try:
-            if ffmpeg_pixels(ours, width, height) != ffmpeg_pixels(reference, width, height):
-                fail(case, "ffmpeg decodes other pixels than from ImageMagick's DDS")
-        except Exception as error:
-            fail(case, f"ffmpeg: {error}")
+            fail(case, f"{reader}: {error}")
 
 
 def convert_and_compare(case, tavrimox, tex_path, reference_header, work):
