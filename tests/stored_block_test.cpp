@@ -102,12 +102,7 @@ std::vector<DecodeCase> built_cases() {
     return cases;
 }
 
-class StoredBlocksBuilt : public ::testing::TestWithParam<DecodeCase> {};
-TEST_P(StoredBlocksBuilt, StatusCountsAndBytes) {
-    check_decode_case(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Decoder, StoredBlocksBuilt, ::testing::ValuesIn(built_cases()),
-                         decode_case_name);
+INSTANTIATE_TEST_SUITE_P(Built, StoredBlocks, ::testing::ValuesIn(built_cases()), decode_case_name);
 
 // Count-only mode takes nothing from the length passed in; capacity 0 is the
 // plain count-only call.
