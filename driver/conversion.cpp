@@ -9,16 +9,28 @@ uint32_t decode_tex_payload(TexHeader& header, const uint8_t* payload, uint8_t* 
     return header.uncompressed_size;
 }
 
-int convert_tex_bytes(const uint8_t* tex, size_t size, uint64_t output_limit,
-                      std::vector<uint8_t>& dds, std::string& reason) {
-    if (size < 4 || tex_magic(tex) != TEX_MAGIC) {
+int read_tex_header(const uint8_t* bytes, size_t available, TexHeader& header,
+                    const char*& reason) {
+    if (available < 4 || tex_magic(bytes) != TEX_MAGIC) {
         return EXIT_BAD_MAGIC;
     }
-    if (size < TEX_HEADER_BYTES) {
+    if (available < TEX_HEADER_BYTES) {
         reason = "truncated header";
         return EXIT_CANNOT_CONVERT;
     }
-    TexHeader header = parse_tex_header(tex);
+    header = parse_tex_header(bytes);
+    return EXIT_CONVERTED;
+}
+
+int convert_tex_bytes(const uint8_t* tex, size_t size, uint64_t output_limit,
+                      std::vector<uint8_t>& dds, std::string& reason) {
+    TexHeader header{};
+    const char* header_reason = "";
+    if (const int status = read_tex_header(tex, size, header, header_reason);
+        status != EXIT_CONVERTED) {
+        reason = header_reason;
+        return status;
+    }
     if (header.compressed_size > size - TEX_HEADER_BYTES) {
         reason = "truncated payload";
         return EXIT_CANNOT_CONVERT;

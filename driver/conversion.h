@@ -19,6 +19,12 @@ inline constexpr int EXIT_CANNOT_CONVERT = 4;
 inline constexpr const char* USAGE_LINE = "Usage: tavrimox filename.tex filename.dds\n";
 inline constexpr const char* BAD_MAGIC_LINE = "ERROR: invalid input file.\n";
 
+// The checks on a TEX file's first `available` bytes: EXIT_BAD_MAGIC when
+// they are not "TEX " (fewer than 4 included), EXIT_CANNOT_CONVERT with reason
+// set when they hold no whole header, else EXIT_CONVERTED with header parsed.
+int read_tex_header(const uint8_t* bytes, size_t available, TexHeader& header,
+                    const char*& reason);
+
 // Decodes the payload (header.compressed_size bytes) into output, which holds
 // header.uncompressed_size zero-filled bytes and is never null. The decoder's
 // status is deliberately not examined: a malformed payload still converts.

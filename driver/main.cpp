@@ -78,14 +78,17 @@ int convert_file(const PathChar* input_path, const PathChar* output_path) {
     if (std::ferror(input.get())) {
         return cannot_convert(input_path, std::strerror(errno));
     }
-    if (header_read < 4 || tex_magic(header_bytes) != TEX_MAGIC) {
-        std::fputs(BAD_MAGIC_LINE, stdout);
-        return EXIT_BAD_MAGIC;
+    TexHeader header{};
+    const char* header_reason = "";
+    switch (read_tex_header(header_bytes, header_read, header, header_reason)) {
+        case EXIT_BAD_MAGIC:
+            std::fputs(BAD_MAGIC_LINE, stdout);
+            return EXIT_BAD_MAGIC;
+        case EXIT_CANNOT_CONVERT:
+            return cannot_convert(input_path, header_reason);
+        default:
+            break;
     }
-    if (header_read < TEX_HEADER_BYTES) {
-        return cannot_convert(input_path, "truncated header");
-    }
-    TexHeader header = parse_tex_header(header_bytes);
 
     // Known size: refuse a truncated file before allocating what it announces.
     const int64_t file_size = regular_file_size(input.get());
