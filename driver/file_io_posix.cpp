@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -64,6 +65,82 @@ bool resolve_dangling_link(const char* path, std::string& target, std::string& r
     return false;
 }
 
+// A signal that ends the program while the temp exists (Ctrl-C in a batch, a
+// script's kill) would leave it beside the output: the handler removes it,
+// then ends the program as the signal would have. Signals the caller ignores
+// stay ignored.
+constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+char temp_to_remove[PATH_MAX + 64];
+volatile sig_atomic_t temp_exists = 0;
+
+void remove_temp_and_end(int signal_number) {
+    if (temp_exists != 0) {
+        unlink(temp_to_remove);
+    }
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+// While a temp is being made, renamed or removed, the ending signals wait,
+// so that the handler never sees a name half set or a file already renamed.
+// Returns the mask to put back.
+sigset_t hold_ending_signals() {
+    sigset_t held;
+    sigset_t previous;
+    sigemptyset(&held);
+    for (const int s : ENDING_SIGNALS) {
+        sigaddset(&held, s);
+    }
+    sigprocmask(SIG_BLOCK, &held, &previous);
+    return previous;
+}
+
+void release_ending_signals(const sigset_t& previous) {
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+// Called with the ending signals held. A name too long to keep is not
+// watched; mkstemp could not have made it anyway.
+void watch_temp(const std::string& temp) {
+    if (temp.size() >= sizeof temp_to_remove) {
+        return;
+    }
+    std::memcpy(temp_to_remove, temp.c_str(), temp.size() + 1);
+    temp_exists = 1;
+    for (const int s : ENDING_SIGNALS) {
+        struct sigaction action {};
+        if (sigaction(s, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
+            action.sa_handler = remove_temp_and_end;
+            sigemptyset(&action.sa_mask);
+            action.sa_flags = 0;
+            sigaction(s, &action, nullptr);
+        }
+    }
+}
+
+// The two ends of a temp's life: remove_temp leaves errno as it found it,
+// rename_temp as the rename left it.
+void remove_temp(const std::string& temp) {
+    const int error = errno;
+    const sigset_t previous = hold_ending_signals();
+    temp_exists = 0;
+    unlink(temp.c_str());
+    release_ending_signals(previous);
+    errno = error;
+}
+
+bool rename_temp(const std::string& temp, const std::string& target) {
+    const sigset_t previous = hold_ending_signals();
+    const bool renamed = std::rename(temp.c_str(), target.c_str()) == 0;
+    const int error = errno;
+    if (renamed) {
+        temp_exists = 0;
+    }
+    release_ending_signals(previous);
+    errno = error;
+    return renamed;
+}
+
 }  // namespace
 
 bool write_file_replacing(const PathChar* path, const OutputRegion* regions, size_t count,
@@ -109,9 +186,15 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
     const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     std::string temp = folder + "." + name.substr(0, TEMP_NAME_KEPT) + ".XXXXXX";
+    const sigset_t previous = hold_ending_signals();
     const int fd = mkstemp(temp.data());
+    const int mkstemp_error = errno;
+    if (fd >= 0) {
+        watch_temp(temp);
+    }
+    release_ending_signals(previous);
     if (fd < 0) {
-        reason = std::strerror(errno);
+        reason = std::strerror(mkstemp_error);
         return false;
     }
     // mkstemp makes the file 0600 and ours; give it what "wb" would have: the
@@ -133,7 +216,7 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
     if (file == nullptr) {
         const int error = errno;
         close(fd);
-        unlink(temp.c_str());
+        remove_temp(temp);
         reason = std::strerror(error);  // after the cleanup: it may allocate
         return false;
     }
@@ -144,13 +227,13 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
         const int error = written ? errno : saved;
-        unlink(temp.c_str());
+        remove_temp(temp);
         reason = std::strerror(error);
         return false;
     }
-    if (std::rename(temp.c_str(), target.c_str()) != 0) {
+    if (!rename_temp(temp, target)) {
         const int error = errno;
-        unlink(temp.c_str());
+        remove_temp(temp);
         reason = std::strerror(error);
         return false;
     }
