@@ -34,21 +34,26 @@ void compare(const uint8_t* input, uint32_t length, uint32_t capacity, bool coun
     std::memset(exact_bytes.get(), 0x5A, capacity);
     const Run exact =
         decode(input, length, count_only ? nullptr : exact_bytes.get(), capacity, false);
-    // The portable loop, then the BMI2 one where the processor has it.
-    for (bool bmi2 : {false, true}) {
-        if (bmi2 && !fast_path_bmi2_available()) {
-            continue;
+    // Each loop: 64- and 32-bit bit buffers, portable and (where the
+    // processor has it) BMI2.
+    for (uint32_t reader_bits : {64u, 32u}) {
+        for (bool bmi2 : {false, true}) {
+            if (bmi2 && !fast_path_bmi2_available()) {
+                continue;
+            }
+            std::memset(fast_bytes.get(), 0x5A, capacity);
+            set_fast_path_reader_bits(reader_bits);
+            set_fast_path_bmi2_allowed(bmi2);
+            const Run fast =
+                decode(input, length, count_only ? nullptr : fast_bytes.get(), capacity, true);
+            set_fast_path_bmi2_allowed(true);
+            set_fast_path_reader_bits(FAST_DEFAULT_READER_BITS);
+            expect(exact.status == fast.status, "the same status both ways");
+            expect(exact.produced == fast.produced, "the same produced count both ways");
+            expect(exact.consumed == fast.consumed, "the same consumed count both ways");
+            expect(std::memcmp(exact_bytes.get(), fast_bytes.get(), capacity) == 0,
+                   "the same buffer bytes both ways");
         }
-        std::memset(fast_bytes.get(), 0x5A, capacity);
-        set_fast_path_bmi2_allowed(bmi2);
-        const Run fast =
-            decode(input, length, count_only ? nullptr : fast_bytes.get(), capacity, true);
-        set_fast_path_bmi2_allowed(true);
-        expect(exact.status == fast.status, "the same status both ways");
-        expect(exact.produced == fast.produced, "the same produced count both ways");
-        expect(exact.consumed == fast.consumed, "the same consumed count both ways");
-        expect(std::memcmp(exact_bytes.get(), fast_bytes.get(), capacity) == 0,
-               "the same buffer bytes both ways");
     }
 }
 

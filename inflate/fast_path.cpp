@@ -163,10 +163,10 @@ inline uint32_t walk_long_code(const FastTable<BITS, SYMBOLS>& fast, uint64_t bi
 // The extra bits of a length or distance entry: the entry's low byte counts
 // the code and its extra bits, bits 8..13 the code alone (bits 12..13, the
 // special kind, are 0 in these entries; a shift uses only 6 bits of its count).
-template <bool BMI2>
-FAST_LOOP_INLINE uint64_t extra_bits(uint64_t bits, uint32_t entry) {
-    const uint64_t code_and_extra = bits & ((uint64_t{1} << (entry & 0xFF)) - 1);
-    return code_and_extra >> ((entry >> 8) & 63);
+template <bool BMI2, typename Bits>
+FAST_LOOP_INLINE Bits extra_bits(Bits bits, uint32_t entry) {
+    const Bits code_and_extra = bits & ((Bits{1} << (entry & 0xFF)) - 1);
+    return code_and_extra >> ((entry >> 8) & (8 * sizeof(Bits) - 1));
 }
 
 #if FAST_LOOP_BMI2 && defined(__x86_64__)
@@ -174,23 +174,23 @@ FAST_LOOP_INLINE uint64_t extra_bits(uint64_t bits, uint32_t entry) {
 // Written out because the compiler does not pick it for the mask above, and
 // its intrinsic cannot be inlined through the loop's target-neutral body.
 template <>
-FAST_LOOP_INLINE uint64_t extra_bits<true>(uint64_t bits, uint32_t entry) {
+FAST_LOOP_INLINE uint64_t extra_bits<true, uint64_t>(uint64_t bits, uint32_t entry) {
     uint64_t code_and_extra;
     asm("bzhi %q2, %1, %0" : "=r"(code_and_extra) : "rm"(bits), "r"(entry));
     return code_and_extra >> ((entry >> 8) & 63);
 }
 #endif
 
-inline uint64_t load64(const uint8_t* p) {
-    uint64_t v;
+template <typename Bits>
+inline Bits load_le(const uint8_t* p) {
+    Bits v;
     std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline uint64_t load_le64(const uint8_t* p) {
-    const uint64_t v = load64(p);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return __builtin_bswap64(v);
+    if constexpr (sizeof v == 8) {
+        return __builtin_bswap64(v);
+    } else {
+        return __builtin_bswap32(v);
+    }
 #else
     return v;
 #endif
@@ -298,28 +298,33 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
     kept.dirty = std::max(kept.dirty, static_cast<uint32_t>(to + done - output));
 }
 
-// The word-wise bit reader: `bit_count` (mod 64) bits of `bit_buffer` are
-// unconsumed and `in` is the next byte to load. A refill brings the buffer to
-// 56..63 bits; with 56 or more at hand it adds nothing, the same bits or-ed
-// again. It reads the 8 bytes from `in`.
-inline void refill_bits(const uint8_t*& in, uint64_t& bit_buffer, uint32_t& bit_count) {
-    bit_buffer |= load_le64(in) << (bit_count & 63);
-    in += 7 - ((bit_count >> 3) & 7);
-    bit_count |= 56;
+// The word-wise bit reader, on a word of W = 64 or 32 bits: `bit_count`
+// (mod W) bits of `bit_buffer` are unconsumed and `in` is the next byte to
+// load. A refill brings the buffer to W - 8 .. W - 1 bits (56..63, 24..31);
+// with that many at hand it adds nothing, the same bits or-ed again. It reads
+// the W / 8 bytes from `in`, and all W bits of the buffer are the stream's.
+template <typename Bits>
+inline void refill_bits(const uint8_t*& in, Bits& bit_buffer, uint32_t& bit_count) {
+    constexpr uint32_t BYTES = sizeof(Bits);
+    bit_buffer |= load_le<Bits>(in) << (bit_count & (8 * BYTES - 1));
+    in += (BYTES - 1) - ((bit_count >> 3) & (BYTES - 1));
+    bit_count |= 8 * BYTES - 8;
 }
 
 // Back to the exact decode's form from a word-wise reader that has loaded up
-// to `in` and holds bit_count (mod 64) unconsumed bits: input_count covers
+// to `in` and holds bit_count (mod W) unconsumed bits: input_count covers
 // every byte holding a consumed bit, and the pending bits are that byte's
 // unread high bits.
-inline void put_back_bits(InflateState& state, const uint8_t* in, uint64_t bit_buffer,
+template <typename Bits>
+inline void put_back_bits(InflateState& state, const uint8_t* in, Bits bit_buffer,
                           uint32_t bit_count) {
-    bit_count &= 63;
+    bit_count &= 8 * sizeof(Bits) - 1;
     const uint32_t consumed_bits_mod = bit_count & 7;  // 8 * in - consumed, mod 8
     const uint32_t whole_bytes = bit_count >> 3;      // loaded but untouched
     state.input_count = static_cast<uint32_t>(in - state.input) - whole_bytes;
     state.bit_count = static_cast<int32_t>(consumed_bits_mod);
-    state.bit_buffer = static_cast<int32_t>(bit_buffer & ((1u << consumed_bits_mod) - 1));
+    state.bit_buffer = static_cast<int32_t>(static_cast<uint32_t>(bit_buffer) &
+                                            ((1u << consumed_bits_mod) - 1));
 }
 
 template <bool COUNT_ONLY, bool BMI2>
@@ -441,19 +446,138 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
     return result;
 }
 
-template <bool BMI2>
-FAST_LOOP_INLINE int32_t decode_fast_either_mode(InflateState& state, const FastCode& fast) {
-    return state.output == nullptr ? decode_fast_loop<true, BMI2>(state, fast)
-                                   : decode_fast_loop<false, BMI2>(state, fast);
+// The loop for processors with 32-bit registers, where a 64-bit bit buffer
+// takes two of them and a pair of shifts per step. After a refill 24 bits are
+// at hand (all 32 in the buffer are the stream's): enough for a literal or a
+// length (15 + 5 bits), looked up after the refill. A second refill brings
+// the distance's bits (a table code: 8 + 13); a longer distance code whose
+// extra bits do not fit is handed back. Two refills read at most 3 + 4 bytes
+// from `in`, within the input margin.
+template <bool COUNT_ONLY, bool BMI2>
+FAST_LOOP_INLINE int32_t decode_fast_loop_32(InflateState& state, const FastCode& fast) {
+    constexpr uint32_t LITLEN_MASK = (1u << FAST_LITLEN_BITS) - 1;
+    constexpr uint32_t DISTANCE_MASK = (1u << FAST_DISTANCE_BITS) - 1;
+    const uint8_t* const input_end = state.input + (state.input_length - FAST_INPUT_MARGIN);
+    const uint32_t output_end =
+        (COUNT_ONLY ? UINT32_MAX : state.output_capacity) - FAST_OUTPUT_MARGIN;
+    uint8_t* const output = state.output;
+
+    // As in the 64-bit loop, bit_count is exact in its low 5 bits only.
+    const uint8_t* in = state.input + state.input_count;
+    uint32_t bit_buffer = static_cast<uint32_t>(state.bit_buffer);
+    uint32_t bit_count = static_cast<uint32_t>(state.bit_count);
+    uint32_t out = state.output_count;
+    int32_t result = 0;
+    Kept kept;
+    kept.dirty = out;
+
+    const auto take_literal = [&](uint32_t literal) {
+        bit_buffer >>= literal & 31;
+        bit_count -= literal;
+        if (!COUNT_ONLY) {
+            output[out] = static_cast<uint8_t>(literal >> 16);
+        }
+        out += 1;
+    };
+    while (in <= input_end && out <= output_end) {
+        refill_bits(in, bit_buffer, bit_count);
+        uint32_t entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
+        if (entry & FAST_LITERAL_FLAG) {
+            take_literal(entry);
+            continue;
+        }
+        if (entry & FAST_SPECIAL_FLAG) {
+            uint32_t kind = (entry >> 12) & 3;
+            if (kind == FAST_LONG) {
+                entry = walk_long_code(fast.litlen, bit_buffer);
+                if (entry & FAST_LITERAL_FLAG) {
+                    take_literal(entry);
+                    continue;
+                }
+                kind = entry & FAST_SPECIAL_FLAG ? (entry >> 12) & 3 : 0;
+            }
+            if (kind == FAST_END_OF_BLOCK) {
+                bit_buffer >>= entry & 31;
+                bit_count -= entry;
+                result = 1;
+                break;
+            }
+            if (kind != 0) {
+                break;  // no code or symbol 286/287: the exact decode reports it
+            }
+        }
+        // A match. The reader after the length is a copy (bits, count) until
+        // the distance has passed; a hand-back puts `in` back to match_in, so
+        // the match is handed back whole.
+        const uint8_t* const match_in = in;
+        const uint32_t length =
+            (entry >> 16) + extra_bits<BMI2>(bit_buffer, entry);  // a length entry has no flags above its base
+        uint32_t bits = bit_buffer >> (entry & 31);
+        uint32_t count = bit_count - entry;
+        refill_bits(in, bits, count);
+        uint32_t dentry = fast.distance.entries[bits & DISTANCE_MASK];
+        if (dentry & (3u << 12)) {
+            if (((dentry >> 12) & 3) != FAST_LONG) {
+                in = match_in;
+                break;
+            }
+            dentry = walk_long_code(fast.distance, bits);
+            if ((dentry & (3u << 12)) || (dentry & 0xFF) > (count & 31)) {
+                in = match_in;
+                break;
+            }
+        }
+        const uint32_t distance = (dentry >> 16) + extra_bits<BMI2>(bits, dentry);
+        if (distance > out) {
+            in = match_in;
+            break;
+        }
+        bit_buffer = bits >> (dentry & 31);
+        bit_count = count - dentry;
+        if (!COUNT_ONLY) {
+            copy_match(kept, output, out, distance, length);
+        }
+        out += length;
+    }
+
+    put_back_bits(state, in, bit_buffer, bit_count);
+    state.output_count = out;
+    if (!COUNT_ONLY) {
+        restore_callers_bytes(kept, output, out);
+    }
+    return result;
 }
 
+std::atomic<uint32_t> reader_bits{FAST_DEFAULT_READER_BITS};
+
+template <bool BMI2, bool READER_32>
+FAST_LOOP_INLINE int32_t decode_fast_either_mode(InflateState& state, const FastCode& fast) {
+    if constexpr (READER_32) {
+        return state.output == nullptr ? decode_fast_loop_32<true, BMI2>(state, fast)
+                                       : decode_fast_loop_32<false, BMI2>(state, fast);
+    } else {
+        return state.output == nullptr ? decode_fast_loop<true, BMI2>(state, fast)
+                                       : decode_fast_loop<false, BMI2>(state, fast);
+    }
+}
+
+// Each loop a function of its own, so that adding one leaves the others'
+// code as it was.
 int32_t decode_fast_portable(InflateState& state, const FastCode& fast) {
-    return decode_fast_either_mode<false>(state, fast);
+    return decode_fast_either_mode<false, false>(state, fast);
+}
+
+int32_t decode_fast_portable_32(InflateState& state, const FastCode& fast) {
+    return decode_fast_either_mode<false, true>(state, fast);
 }
 
 #if FAST_LOOP_BMI2
 [[gnu::target("bmi2")]] int32_t decode_fast_bmi2(InflateState& state, const FastCode& fast) {
-    return decode_fast_either_mode<true>(state, fast);
+    return decode_fast_either_mode<true, false>(state, fast);
+}
+
+[[gnu::target("bmi2")]] int32_t decode_fast_bmi2_32(InflateState& state, const FastCode& fast) {
+    return decode_fast_either_mode<true, true>(state, fast);
 }
 #endif
 
@@ -474,12 +598,13 @@ int32_t decode_fast(InflateState& state, const FastCode& fast) {
     if (!room || state.input_length - state.input_count < FAST_INPUT_MARGIN) {
         return 0;
     }
+    const bool reader_32 = reader_bits.load(std::memory_order_relaxed) == 32;
 #if FAST_LOOP_BMI2
     if (bmi2_allowed.load(std::memory_order_relaxed) && fast_path_bmi2_available()) {
-        return decode_fast_bmi2(state, fast);
+        return reader_32 ? decode_fast_bmi2_32(state, fast) : decode_fast_bmi2(state, fast);
     }
 #endif
-    return decode_fast_portable(state, fast);
+    return reader_32 ? decode_fast_portable_32(state, fast) : decode_fast_portable(state, fast);
 }
 
 int32_t decode_code_lengths_fast(InflateState& state, const HuffmanTable& code,
@@ -534,6 +659,10 @@ void set_fast_path_enabled(bool enabled) {
 
 bool fast_path_enabled() {
     return fast_enabled.load(std::memory_order_relaxed);
+}
+
+void set_fast_path_reader_bits(uint32_t bits) {
+    reader_bits.store(bits == 32 ? 32u : 64u, std::memory_order_relaxed);
 }
 
 void set_fast_path_bmi2_allowed(bool allowed) {

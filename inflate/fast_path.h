@@ -79,6 +79,11 @@ int32_t decode_code_lengths_fast(InflateState& state, const HuffmanTable& code,
 void set_fast_path_enabled(bool enabled);
 bool fast_path_enabled();
 
+// The loop keeps its bit buffer in a 64-bit word, or in a 32-bit one where
+// registers are 32 bits wide; tests choose each on any processor.
+inline constexpr uint32_t FAST_DEFAULT_READER_BITS = sizeof(void*) >= 8 ? 64 : 32;
+void set_fast_path_reader_bits(uint32_t bits);
+
 // Where the processor has BMI2 the fast path runs a loop compiled for it;
 // tests turn that off to run the portable loop on the same streams.
 void set_fast_path_bmi2_allowed(bool allowed);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bit_writer.h"
 #include "block_data.h"
 #include "fast_path.h"
 #include "inflate.h"
@@ -42,22 +43,28 @@ Decoded decode(const std::vector<uint8_t>& stream, size_t input_size, uint32_t c
 }
 
 // The exact decode against the table-driven one, in each loop this processor
-// can run: the portable one, and the BMI2 one where there is BMI2.
+// can run: with a 64-bit and a 32-bit bit buffer, each portable and, where
+// there is BMI2, compiled for BMI2.
 void expect_same_both_ways(const std::vector<uint8_t>& stream, size_t input_size,
                            uint32_t capacity, bool count_only, const std::string& what) {
     const Decoded exact = decode(stream, input_size, capacity, count_only, false);
-    for (bool bmi2 : {false, true}) {
-        if (bmi2 && !fast_path_bmi2_available()) {
-            continue;
+    for (uint32_t reader_bits : {64u, 32u}) {
+        for (bool bmi2 : {false, true}) {
+            if (bmi2 && !fast_path_bmi2_available()) {
+                continue;
+            }
+            set_fast_path_reader_bits(reader_bits);
+            set_fast_path_bmi2_allowed(bmi2);
+            const Decoded fast = decode(stream, input_size, capacity, count_only, true);
+            set_fast_path_bmi2_allowed(true);
+            set_fast_path_reader_bits(FAST_DEFAULT_READER_BITS);
+            const std::string loop = what + " (" + std::to_string(reader_bits) + "-bit reader, " +
+                                     (bmi2 ? "BMI2 loop)" : "portable loop)");
+            ASSERT_EQ(fast.status, exact.status) << loop;
+            ASSERT_EQ(fast.produced, exact.produced) << loop;
+            ASSERT_EQ(fast.consumed, exact.consumed) << loop;
+            ASSERT_TRUE(fast.buffer == exact.buffer) << loop;
         }
-        set_fast_path_bmi2_allowed(bmi2);
-        const Decoded fast = decode(stream, input_size, capacity, count_only, true);
-        set_fast_path_bmi2_allowed(true);
-        const std::string loop = what + (bmi2 ? " (BMI2 loop)" : " (portable loop)");
-        ASSERT_EQ(fast.status, exact.status) << loop;
-        ASSERT_EQ(fast.produced, exact.produced) << loop;
-        ASSERT_EQ(fast.consumed, exact.consumed) << loop;
-        ASSERT_TRUE(fast.buffer == exact.buffer) << loop;
     }
 }
 
@@ -186,6 +193,57 @@ TEST(FastPath, BytesPastTheOutputStayTheCallers) {
             }
         }
     }
+}
+
+// A 32-bit bit buffer has 24 bits after a refill: a 15-bit distance code with
+// 13 extra bits does not fit, and must be handed back, not read past the bits
+// accounted for. Matches at distances of 16385 and more (symbols 28 and 29,
+// the longest codes here) follow 0 to 7 literals, so that they start at every
+// bit position of a refill.
+TEST(FastPath, LongDistanceCodesWithManyExtraBits) {
+    BitWriter w;
+    std::mt19937 rng(5);
+    std::vector<uint8_t> window(32768);
+    for (uint8_t& b : window) {
+        b = static_cast<uint8_t>(rng());
+    }
+    put_block_header(w, false, 0);
+    align(w);
+    put_bits(w, 32768, 16);
+    put_bits(w, 32767, 16);
+    put_bytes(w, window);
+    // Literals 'a'..'h', end of block and lengths 3..9: 16 codes of 4 bits.
+    std::vector<int> litlen(264, 0);
+    for (int s : {int{'a'}, int{'b'}, int{'c'}, int{'d'}, int{'e'}, int{'f'}, int{'g'}, int{'h'}, 256,
+                  257, 258, 259, 260, 261, 262, 263}) {
+        litlen[static_cast<size_t>(s)] = 4;
+    }
+    // Distance symbols 0..13 at 1..14 bits, 28 and 29 at 15: a complete code.
+    std::vector<int> distance(30, 0);
+    for (int s = 0; s < 14; ++s) {
+        distance[static_cast<size_t>(s)] = s + 1;
+    }
+    distance[28] = 15;
+    distance[29] = 15;
+    const DynamicCodes codes = put_dynamic_header(w, true, litlen, distance);
+    for (int i = 0; i < 400; ++i) {
+        for (uint32_t k = rng() % 8; k > 0; --k) {
+            put_symbol(w, codes.litlen, 'a' + static_cast<int>(rng() % 8));
+        }
+        const int length = 3 + static_cast<int>(rng() % 7);
+        put_dynamic_match(w, codes, length, 16385 + static_cast<int>(rng() % 16384));
+        if (i % 3 == 0) {
+            put_dynamic_match(w, codes, length, 1 + static_cast<int>(rng() % 4));
+        }
+    }
+    put_symbol(w, codes.litlen, 256);
+    std::vector<uint8_t> stream = w.bytes;
+    stream.insert(stream.end(), 16, 0);
+    const Decoded exact = decode(stream, stream.size(), 1u << 20, false, false);
+    ASSERT_EQ(exact.status, INFLATE_OK);
+    ASSERT_GT(exact.produced, 32768u + 400u * 3u);
+    expect_same_both_ways(stream, stream.size(), 1u << 20, false, "long distance codes");
+    expect_same_both_ways(stream, stream.size(), 0, true, "long distance codes, count-only");
 }
 
 // Damaged streams reach every hand-back: unmatched codes, symbols 286/287,
