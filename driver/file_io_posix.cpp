@@ -118,15 +118,13 @@ void watch_temp(const std::string& temp) {
     }
 }
 
-// The two ends of a temp's life: remove_temp leaves errno as it found it,
-// rename_temp as the rename left it.
+// The two ends of a temp's life. Callers take errno before remove_temp;
+// rename_temp leaves it as the rename did.
 void remove_temp(const std::string& temp) {
-    const int error = errno;
     const sigset_t previous = hold_ending_signals();
     temp_exists = 0;
     unlink(temp.c_str());
     release_ending_signals(previous);
-    errno = error;
 }
 
 bool rename_temp(const std::string& temp, const std::string& target) {
