@@ -295,7 +295,8 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
             } while (done < length);
         }
     }
-    kept.dirty = std::max(kept.dirty, static_cast<uint32_t>(to + done - output));
+    // The copy reached out + 32 or more, and dirty was at most out + 31.
+    kept.dirty = static_cast<uint32_t>(to + done - output);
 }
 
 // The word-wise bit reader, on a word of W = 64 or 32 bits: `bit_count`
