@@ -177,7 +177,7 @@ HANDLE create_temp_beside(const std::wstring& path, std::wstring& temp) {
         temp = folder + L"." + name + L"." + std::to_wstring(pid) + L"-" +
                std::to_wstring(GetTickCount() + attempt) + L".tmp";
         const HANDLE handle =
-            CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+            CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
             return handle;
@@ -185,6 +185,34 @@ HANDLE create_temp_beside(const std::wstring& path, std::wstring& temp) {
     }
     SetLastError(ERROR_FILE_EXISTS);
     return INVALID_HANDLE_VALUE;
+}
+
+// A temporary marked for deletion is removed by Windows when its last handle
+// closes, which happens however the process ends: Ctrl-C, a kill, a crash.
+// The mark is cleared only once the whole output is written.
+bool mark_for_deletion(HANDLE handle, bool marked) {
+    FILE_DISPOSITION_INFO info{};
+    info.DeleteFile = marked ? TRUE : FALSE;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &info, sizeof info) != 0;
+}
+
+// Held from the clearing of the mark until the temporary is renamed or
+// removed. A Ctrl-C or a closing console in that stretch waits for it, so
+// it never ends the program with an unmarked temporary left behind.
+CRITICAL_SECTION finishing;
+
+BOOL WINAPI wait_for_finishing(DWORD) {
+    EnterCriticalSection(&finishing);
+    return FALSE;  // on to the next handler: by default, the end of the program
+}
+
+void enter_finishing() {
+    [[maybe_unused]] static const bool installed = [] {
+        InitializeCriticalSection(&finishing);
+        SetConsoleCtrlHandler(wait_for_finishing, TRUE);
+        return true;
+    }();
+    EnterCriticalSection(&finishing);
 }
 
 }  // namespace
@@ -246,6 +274,9 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
         reason = reason_for(GetLastError(), target);
         return false;
     }
+    // Best effort: where the file system refuses the mark, the temporary is
+    // removed on every way out this function sees, as before.
+    const bool marked = mark_for_deletion(handle, true);
     // The stream owns the handle from here: fclose closes both.
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
     std::FILE* file = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
@@ -264,21 +295,32 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
     }
     const bool written = write_regions(file, regions, count);
     const int saved = errno;
+    enter_finishing();
+    const DWORD unmark_error =
+        written && marked && !mark_for_deletion(handle, false) ? GetLastError() : 0;
     const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        const int error = written ? errno : saved;
-        DeleteFileW(temp.c_str());
-        reason = std::strerror(error);
-        return false;
+    const int close_error = errno;
+    bool moved = false;
+    DWORD move_error = 0;
+    if (written && closed && unmark_error == 0) {
+        moved = MoveFileExW(temp.c_str(), target.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        move_error = moved ? 0 : GetLastError();
     }
-    if (!MoveFileExW(temp.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD error = GetLastError();
+    if (!moved) {
         DeleteFileW(temp.c_str());
-        reason = reason_for(error, target);
-        return false;
     }
-    return true;
+    LeaveCriticalSection(&finishing);
+    if (!written) {
+        reason = std::strerror(saved);
+    } else if (unmark_error != 0) {
+        reason = reason_for(unmark_error, temp);
+    } else if (!closed) {
+        reason = std::strerror(close_error);
+    } else if (!moved) {
+        reason = reason_for(move_error, target);
+    }
+    return moved;
 }
 
 #endif

@@ -219,6 +219,35 @@ TEST_F(Win, SamePathReplacedByItsConversion) {
     EXPECT_EQ(names_in(dir), std::set<std::string>{"both"});
 }
 
+// A kill while the output is written leaves no temporary behind: Windows
+// removes it with the process's handles, and the output stays as it was.
+TEST_F(Win, EndedWhileWritingLeavesNoTemp) {
+    // A stream cut short converts to its declared size: 64 MiB of zeros,
+    // time enough to be caught writing.
+    constexpr uint32_t DECLARED = 64u << 20;
+    const Bytes previous = bytes_of("previous");
+    write_bytes(dir / "in.tex", tex_file(Bytes{}, DECLARED));
+    write_bytes(dir / "out.dds", previous);
+    const auto temp_present = [&] {
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            if (arg_of(entry.path().filename())[0] == '.') {
+                return true;
+            }
+        }
+        return false;
+    };
+    ProcessRequest request;
+    request.args = {EXE, arg_of(dir / "in.tex"), arg_of(dir / "out.dds")};
+    request.end_when = temp_present;
+    const ProcessResult r = run_process(request);
+    EXPECT_FALSE(temp_present());
+    if (r.exit_code != ENDED_EXIT_CODE) {
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        GTEST_SKIP() << "the conversion was past its temporary before it could be ended";
+    }
+    EXPECT_EQ(read_bytes(dir / "out.dds"), previous);
+}
+
 struct BlockedCase {
     const char* name;
     DWORD attributes;  // of an existing out.dds; 0: out.dds is a folder

@@ -3,6 +3,7 @@
 #define TAVRIMOX_TESTS_PROCESS_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,13 @@ struct ProcessRequest {
     // (setrlimit RLIMIT_FSIZE and RLIMIT_AS); ignored elsewhere.
     uint64_t file_size_limit = 0;
     uint64_t address_space_limit = 0;
+    // Windows only: polled about every millisecond while the child runs; the
+    // first time it holds, the child is ended with TerminateProcess and the
+    // exit status ENDED_EXIT_CODE, as a kill or a crash would end it.
+    std::function<bool()> end_when;
 };
+
+inline constexpr int ENDED_EXIT_CODE = 99;
 
 struct ProcessResult {
     // The exit status; for a child killed by a signal, minus the signal

@@ -123,6 +123,25 @@ std::string without_carriage_returns(const std::string& text) {
     return out;
 }
 
+// WAIT_OBJECT_0 once the child has ended, in time.
+DWORD wait_for(HANDLE child, const std::function<bool()>& end_when) {
+    const DWORD timeout = DWORD{PROCESS_TIMEOUT_SECONDS} * 1000;
+    if (!end_when) {
+        return WaitForSingleObject(child, timeout);
+    }
+    const ULONGLONG deadline = GetTickCount64() + timeout;
+    bool ended = false;
+    DWORD waited = WAIT_TIMEOUT;
+    while ((waited = WaitForSingleObject(child, 1)) == WAIT_TIMEOUT &&
+           GetTickCount64() < deadline) {
+        if (!ended && end_when()) {
+            TerminateProcess(child, ENDED_EXIT_CODE);
+            ended = true;
+        }
+    }
+    return waited;
+}
+
 }  // namespace
 
 ProcessResult run_process_raw(const ProcessRequest& request) {
@@ -157,8 +176,7 @@ ProcessResult run_process_raw(const ProcessRequest& request) {
         if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                            nullptr, &startup, &child)) {
             CloseHandle(child.hThread);
-            const DWORD waited =
-                WaitForSingleObject(child.hProcess, DWORD{PROCESS_TIMEOUT_SECONDS} * 1000);
+            const DWORD waited = wait_for(child.hProcess, request.end_when);
             DWORD code = 0;
             if (waited != WAIT_OBJECT_0) {
                 TerminateProcess(child.hProcess, 1);
