@@ -196,6 +196,12 @@ inline Bits load_le(const uint8_t* p) {
 #endif
 }
 
+inline void copy8(uint8_t* out, const uint8_t* from) {
+    uint8_t chunk[8];
+    std::memcpy(chunk, from, 8);
+    std::memcpy(out, chunk, 8);
+}
+
 inline void copy16(uint8_t* out, const uint8_t* from) {
     uint8_t chunk[16];
     std::memcpy(chunk, from, 16);
@@ -256,10 +262,17 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
     uint8_t* to = output + out;
     const uint8_t* from = to - distance;
     if (distance < 16) {
-        // The first 16 bytes one by one, each after the byte it may repeat;
-        // after them the bytes repeat with a period of 16 or more.
-        for (uint32_t i = 0; i < 16; ++i) {
-            to[i] = from[i];
+        // The first 16 bytes in order, each after the byte it may repeat:
+        // 8 at a time when each 8-byte load lies wholly before its store,
+        // else one by one. After them the bytes repeat with a period of 16
+        // or more.
+        if (distance >= 8) {
+            copy8(to, from);
+            copy8(to + 8, from + 8);
+        } else {
+            for (uint32_t i = 0; i < 16; ++i) {
+                to[i] = from[i];
+            }
         }
         if (length <= 16) {
             kept.dirty = std::max(kept.dirty, out + 16);
