@@ -196,16 +196,12 @@ inline Bits load_le(const uint8_t* p) {
 #endif
 }
 
-inline void copy8(uint8_t* out, const uint8_t* from) {
-    uint8_t chunk[8];
-    std::memcpy(chunk, from, 8);
-    std::memcpy(out, chunk, 8);
-}
-
-inline void copy16(uint8_t* out, const uint8_t* from) {
-    uint8_t chunk[16];
-    std::memcpy(chunk, from, 16);
-    std::memcpy(out, chunk, 16);
+// N bytes loaded whole, then stored: one register move where N is 8 or 16.
+template <size_t N>
+inline void copy_block(uint8_t* out, const uint8_t* from) {
+    uint8_t chunk[N];
+    std::memcpy(chunk, from, N);
+    std::memcpy(out, chunk, N);
 }
 
 // Matches are copied in whole steps of 16 or 32 bytes, which write up to 31
@@ -267,8 +263,8 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
         // else one by one. After them the bytes repeat with a period of 16
         // or more.
         if (distance >= 8) {
-            copy8(to, from);
-            copy8(to + 8, from + 8);
+            copy_block<8>(to, from);
+            copy_block<8>(to + 8, from + 8);
         } else {
             for (uint32_t i = 0; i < 16; ++i) {
                 to[i] = from[i];
@@ -285,8 +281,8 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
     }
     // Each 16-byte load lies wholly before its store, so the blocks hold
     // the bytes of an in-order copy, overlapping matches included.
-    copy16(to, from);
-    copy16(to + 16, from + 16);
+    copy_block<16>(to, from);
+    copy_block<16>(to + 16, from + 16);
     uint32_t done = 32;
     if (length > 32) {
         if (distance == 16) {
@@ -302,8 +298,8 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
             } while (done < length);
         } else {
             do {
-                copy16(to + done, from + done);
-                copy16(to + done + 16, from + done + 16);
+                copy_block<16>(to + done, from + done);
+                copy_block<16>(to + done + 16, from + done + 16);
                 done += 32;
             } while (done < length);
         }
