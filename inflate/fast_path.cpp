@@ -373,6 +373,20 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
         }
         out += 1;
     };
+    // The same for an entry that may not be a literal, without a branch:
+    // a literal is taken; anything else consumes nothing and stores the
+    // byte already there, so the caller's bytes stay as they were.
+    const auto take_if_literal = [&](uint32_t e) {
+        const uint32_t literal = e >> 31;
+        const uint32_t taken = e & (0u - literal);
+        bit_buffer >>= taken & 63;
+        bit_count -= taken;
+        if (!COUNT_ONLY) {
+            const uint8_t before = output[out];
+            output[out] = literal != 0 ? static_cast<uint8_t>(e >> 16) : before;
+        }
+        out += literal;
+    };
     refill();
     // The entry for the bits at hand, looked up before they are refilled.
     uint32_t entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
@@ -381,19 +395,13 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
     while (in <= input_end && out <= output_end) {
         refill();
         if (entry & FAST_LITERAL_FLAG) {
-            // Up to three literals per refill: 3 * 15 bits fit in 56, and
-            // the output margin holds them.
+            // Up to two literals per refill. Whether a second literal
+            // follows is close to a coin toss in most streams, so it is
+            // taken without a branch that would be mispredicted; a third
+            // step, branch-free or not, costs more than it saves.
             take_literal(entry);
             entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
-            if (!(entry & FAST_LITERAL_FLAG)) {
-                continue;
-            }
-            take_literal(entry);
-            entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
-            if (!(entry & FAST_LITERAL_FLAG)) {
-                continue;
-            }
-            take_literal(entry);
+            take_if_literal(entry);
             entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
             continue;
         }
