@@ -204,29 +204,32 @@ inline void copy_block(uint8_t* out, const uint8_t* from) {
     std::memcpy(out, chunk, N);
 }
 
-// Matches are copied in whole steps of 16 or 32 bytes, which write up to 31
-// bytes past the match's end: copies of earlier output, which the following
-// literals and matches overwrite. So that a hand-back leaves every byte past
-// output_count as the caller had it, each match first keeps the caller's
-// bytes it may overwrite, and the way out puts them back.
+// A match of up to 32 bytes is copied exactly, in two 16-byte blocks whose
+// second ends at the match's end; only one shorter than 16 bytes writes past
+// its end, up to 13 bytes. Longer ones are copied in whole steps of 32 bytes,
+// which write up to 31 bytes past the end. Those bytes are copies of earlier
+// output, which the following literals and matches overwrite. So that a
+// hand-back leaves every byte past output_count as the caller had it, each
+// match first keeps the caller's bytes it may overwrite, and the way out puts
+// them back.
 //   dirty: output[out .. dirty) may hold bytes written past a match's end;
 //          from dirty on, the buffer is as the caller left it.
 //          dirty - out <= 31 after every literal and match.
 //   bytes: the caller's byte at position p is bytes[64 + p % 64] for every p
-//          in [out, dirty). Each save of 32 bytes from position t lands
+//          in [out, dirty). Each save of 16 bytes from position t lands
 //          twice, at t % 64 and at 64 + t % 64, so that position p is at
-//          64 + p % 64 whether or not the 32 bytes wrap past a multiple of 64.
+//          64 + p % 64 whether or not the 16 bytes wrap past a multiple of 64.
+//          A save overwrites only positions at least 48 bytes before its
+//          own, which lie before the match's end.
 struct Kept {
     uint32_t dirty;
-    uint8_t bytes[160];
+    uint8_t bytes[144];
 };
 
-// Keeps the caller's bytes that a match ending at `end` may overwrite:
-// [end, end + 31), less those kept before.
-inline void keep_callers_bytes(Kept& kept, const uint8_t* output, uint32_t end) {
-    const uint32_t t = std::max(end, kept.dirty);
-    std::memcpy(kept.bytes + (t & 63), output + t, 32);
-    std::memcpy(kept.bytes + 64 + (t & 63), output + t, 32);
+// Keeps the caller's bytes [t, t + 16).
+inline void keep_callers_bytes(Kept& kept, const uint8_t* output, uint32_t t) {
+    std::memcpy(kept.bytes + (t & 63), output + t, 16);
+    std::memcpy(kept.bytes + 64 + (t & 63), output + t, 16);
 }
 
 inline void restore_callers_bytes(const Kept& kept, uint8_t* output, uint32_t out) {
@@ -254,7 +257,9 @@ constexpr Periods PERIODS = make_periods();
 // up to 31 more past its end (see Kept).
 inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t distance,
                        uint32_t length) {
-    keep_callers_bytes(kept, output, out + length);
+    const uint32_t end = out + length;
+    // Bytes kept before are at least as far as dirty.
+    keep_callers_bytes(kept, output, std::max(end, kept.dirty));
     uint8_t* to = output + out;
     const uint8_t* from = to - distance;
     if (distance < 16) {
@@ -282,13 +287,15 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
     // Each 16-byte load lies wholly before its store, so the blocks hold
     // the bytes of an in-order copy, overlapping matches included.
     copy_block<16>(to, from);
-    copy_block<16>(to + 16, from + 16);
-    uint32_t done = 32;
     if (length > 32) {
+        // The end is more than 32 bytes on, past dirty: so the save above
+        // was of [end, end + 16), and the steps may write 15 bytes more.
+        keep_callers_bytes(kept, output, end + 16);
+        copy_block<16>(to + 16, from + 16);
+        uint32_t done = 32;
         if (distance == 16) {
             // A long run of one 16-byte texture block: one register stored
             // again and again, so no load waits on the store before it.
-            // Tested only here, as most matches end within the first step.
             uint8_t pattern[16];
             std::memcpy(pattern, from, 16);
             do {
@@ -303,9 +310,14 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
                 done += 32;
             } while (done < length);
         }
+        kept.dirty = static_cast<uint32_t>(to + done - output);
+        return;
     }
-    // The copy reached out + 32 or more, and dirty was at most out + 31.
-    kept.dirty = static_cast<uint32_t>(to + done - output);
+    // The second block ends at the match's end, or repeats the first for a
+    // match shorter than 16 bytes; all it reads was written before it.
+    const uint32_t last = std::max(length, 16u) - 16;
+    copy_block<16>(to + last, from + last);
+    kept.dirty = std::max(kept.dirty, static_cast<uint32_t>(to - output) + 16);
 }
 
 // The word-wise bit reader, on a word of W = 64 or 32 bits: `bit_count`

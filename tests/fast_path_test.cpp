@@ -25,6 +25,12 @@ struct Decoded {
     std::vector<uint8_t> buffer;  // the whole output buffer, untouched bytes included
 };
 
+// The caller's bytes in the output buffer, different at each position, so
+// that a byte put back in the wrong place or kept from an earlier save shows.
+uint8_t callers_byte(size_t position) {
+    return static_cast<uint8_t>(position * 131 + 7);
+}
+
 // Input and output are heap buffers of exactly the given sizes, so a sanitizer
 // build catches a read or write even one byte past either.
 Decoded decode(const std::vector<uint8_t>& stream, size_t input_size, uint32_t capacity,
@@ -33,7 +39,10 @@ Decoded decode(const std::vector<uint8_t>& stream, size_t input_size, uint32_t c
     const std::vector<uint8_t> input(stream.begin(),
                                      stream.begin() + static_cast<std::ptrdiff_t>(input_size));
     Decoded d{};
-    d.buffer.assign(capacity, 0xA5);
+    d.buffer.resize(capacity);
+    for (size_t i = 0; i < capacity; ++i) {
+        d.buffer[i] = callers_byte(i);
+    }
     d.produced = capacity;
     d.consumed = static_cast<uint32_t>(input_size);
     d.status = inflate_raw(count_only ? nullptr : d.buffer.data(), &d.produced, input.data(),
@@ -166,30 +175,36 @@ TEST(FastPath, BuffersEndingWhereTheFastPathMustStop) {
     }
 }
 
-// Matches are copied in whole blocks that run past their end. A stream that
-// ends with a match and has input after it lets the table-driven path decode
-// that match and the end of block itself; the bytes after the output must
-// still be the caller's.
+// Matches are copied in whole blocks that may run past their end. A stream
+// that ends with a match and has input after it lets the table-driven path
+// decode that match and the end of block itself; the bytes after the output
+// must still be the caller's. A long match just before the last one runs
+// furthest past its end, so the last one must keep what that one did not.
 TEST(FastPath, BytesPastTheOutputStayTheCallers) {
-    for (uint32_t length : {3u, 15u, 16u, 17u, 40u, 258u}) {
-        for (uint32_t distance : {1u, 5u, 16u, 17u, 300u}) {
-            // Eight letters: Huffman coding pays, so the stream is not stored.
-            std::vector<uint8_t> data = random_bytes(1000, length * 1000 + distance);
-            for (uint8_t& b : data) {
-                b = static_cast<uint8_t>('a' + b % 8);
-            }
-            for (uint32_t i = 0; i < length; ++i) {
-                data.push_back(data[data.size() - distance]);
-            }
-            std::vector<uint8_t> stream = zlib_deflate_raw(data, 6, Z_DEFAULT_STRATEGY);
-            stream.insert(stream.end(), 16, 0);
-            const uint32_t n = static_cast<uint32_t>(data.size());
-            const Decoded d = decode(stream, stream.size(), n + FAST_OUTPUT_MARGIN, false, true);
-            ASSERT_EQ(d.status, INFLATE_OK);
-            ASSERT_TRUE(std::equal(data.begin(), data.end(), d.buffer.begin()));
-            for (uint32_t i = n; i < d.buffer.size(); ++i) {
-                ASSERT_EQ(d.buffer[i], 0xA5) << "length " << length << " distance " << distance
-                                             << " byte " << i;
+    for (uint32_t lead : {0u, 100u}) {
+        for (uint32_t length : {3u, 15u, 16u, 17u, 40u, 258u}) {
+            for (uint32_t distance : {1u, 5u, 16u, 17u, 300u}) {
+                // Eight letters: Huffman coding pays, so the stream is not stored.
+                std::vector<uint8_t> data = random_bytes(1000, length * 1000 + distance);
+                for (uint8_t& b : data) {
+                    b = static_cast<uint8_t>('a' + b % 8);
+                }
+                for (uint32_t i = 0; i < lead; ++i) {
+                    data.push_back(data[data.size() - 500]);
+                }
+                for (uint32_t i = 0; i < length; ++i) {
+                    data.push_back(data[data.size() - distance]);
+                }
+                std::vector<uint8_t> stream = zlib_deflate_raw(data, 6, Z_DEFAULT_STRATEGY);
+                stream.insert(stream.end(), 16, 0);
+                const uint32_t n = static_cast<uint32_t>(data.size());
+                const Decoded d = decode(stream, stream.size(), n + FAST_OUTPUT_MARGIN, false, true);
+                ASSERT_EQ(d.status, INFLATE_OK);
+                ASSERT_TRUE(std::equal(data.begin(), data.end(), d.buffer.begin()));
+                for (uint32_t i = n; i < d.buffer.size(); ++i) {
+                    ASSERT_EQ(d.buffer[i], callers_byte(i)) << "lead " << lead << " length " << length
+                                                 << " distance " << distance << " byte " << i;
+                }
             }
         }
     }
