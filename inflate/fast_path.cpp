@@ -411,23 +411,8 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
             // follows is close to a coin toss in most streams, so it is
             // taken without a branch that would be mispredicted; a third
             // step, branch-free or not, costs more than it saves.
-            // Counting, up to three with branches measured faster (3 * 15
-            // bits fit in 56).
             take_literal(entry);
             entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
-            if constexpr (COUNT_ONLY) {
-                if (!(entry & FAST_LITERAL_FLAG)) {
-                    continue;
-                }
-                take_literal(entry);
-                entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
-                if (!(entry & FAST_LITERAL_FLAG)) {
-                    continue;
-                }
-                take_literal(entry);
-                entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
-                continue;
-            }
             take_if_literal(entry);
             entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
             continue;
