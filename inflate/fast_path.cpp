@@ -219,7 +219,7 @@ inline void copy_block(uint8_t* out, const uint8_t* from) {
 //          in [out, dirty). Each save of 16 bytes from position t lands
 //          twice, at t % 64 and at 64 + t % 64, so that position p is at
 //          64 + p % 64 whether or not the 16 bytes wrap past a multiple of 64.
-//          A save overwrites only positions at least 48 bytes before its
+//          A save overwrites only positions more than 48 bytes before its
 //          own, which lie before the match's end.
 struct Kept {
     uint32_t dirty;

@@ -198,12 +198,14 @@ TEST(FastPath, BytesPastTheOutputStayTheCallers) {
                 std::vector<uint8_t> stream = zlib_deflate_raw(data, 6, Z_DEFAULT_STRATEGY);
                 stream.insert(stream.end(), 16, 0);
                 const uint32_t n = static_cast<uint32_t>(data.size());
-                const Decoded d = decode(stream, stream.size(), n + FAST_OUTPUT_MARGIN, false, true);
+                const Decoded d =
+                    decode(stream, stream.size(), n + FAST_OUTPUT_MARGIN, false, true);
                 ASSERT_EQ(d.status, INFLATE_OK);
                 ASSERT_TRUE(std::equal(data.begin(), data.end(), d.buffer.begin()));
                 for (uint32_t i = n; i < d.buffer.size(); ++i) {
-                    ASSERT_EQ(d.buffer[i], callers_byte(i)) << "lead " << lead << " length " << length
-                                                 << " distance " << distance << " byte " << i;
+                    ASSERT_EQ(d.buffer[i], callers_byte(i))
+                        << "lead " << lead << " length " << length << " distance " << distance
+                        << " byte " << i;
                 }
             }
         }
