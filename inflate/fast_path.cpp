@@ -258,7 +258,7 @@ constexpr Periods PERIODS = make_periods();
 inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t distance,
                        uint32_t length) {
     const uint32_t end = out + length;
-    // Bytes kept before are at least as far as dirty.
+    // The caller's bytes before dirty are kept already.
     keep_callers_bytes(kept, output, std::max(end, kept.dirty));
     uint8_t* to = output + out;
     const uint8_t* from = to - distance;
@@ -289,7 +289,8 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
     copy_block<16>(to, from);
     if (length > 32) {
         // The end is more than 32 bytes on, past dirty: so the save above
-        // was of [end, end + 16), and the steps may write 15 bytes more.
+        // was of [end, end + 16). The steps write up to 31 bytes past the
+        // end, so the 16 after those are kept too.
         keep_callers_bytes(kept, output, end + 16);
         copy_block<16>(to + 16, from + 16);
         uint32_t done = 32;
