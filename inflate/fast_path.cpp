@@ -221,8 +221,9 @@ inline void copy_block(uint8_t* out, const uint8_t* from) {
 //          64 + p % 64 whether or not the 16 bytes wrap past a multiple of 64.
 //          A save overwrites only positions more than 48 bytes before its
 //          own, which lie before the match's end.
+// dirty is a variable of its own, not a member: beside the array it would
+// live in memory, and it is read and written by every match.
 struct Kept {
-    uint32_t dirty;
     uint8_t bytes[144];
 };
 
@@ -232,8 +233,9 @@ inline void keep_callers_bytes(Kept& kept, const uint8_t* output, uint32_t t) {
     std::memcpy(kept.bytes + 64 + (t & 63), output + t, 16);
 }
 
-inline void restore_callers_bytes(const Kept& kept, uint8_t* output, uint32_t out) {
-    for (uint32_t p = out; p < kept.dirty; ++p) {
+inline void restore_callers_bytes(const Kept& kept, uint32_t dirty, uint8_t* output,
+                                  uint32_t out) {
+    for (uint32_t p = out; p < dirty; ++p) {
         output[p] = kept.bytes[64 + (p & 63)];
     }
 }
@@ -255,11 +257,11 @@ constexpr Periods PERIODS = make_periods();
 
 // Copies a match: the bytes of a copy one byte at a time, lowest first, and
 // up to 31 more past its end (see Kept).
-inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t distance,
-                       uint32_t length) {
+inline void copy_match(Kept& kept, uint32_t& dirty, uint8_t* output, uint32_t out,
+                       uint32_t distance, uint32_t length) {
     const uint32_t end = out + length;
     // The caller's bytes before dirty are kept already.
-    keep_callers_bytes(kept, output, std::max(end, kept.dirty));
+    keep_callers_bytes(kept, output, std::max(end, dirty));
     uint8_t* to = output + out;
     const uint8_t* from = to - distance;
     if (distance < 16) {
@@ -276,7 +278,7 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
             }
         }
         if (length <= 16) {
-            kept.dirty = std::max(kept.dirty, out + 16);
+            dirty = std::max(dirty, out + 16);
             return;
         }
         to += 16;
@@ -311,14 +313,14 @@ inline void copy_match(Kept& kept, uint8_t* output, uint32_t out, uint32_t dista
                 done += 32;
             } while (done < length);
         }
-        kept.dirty = static_cast<uint32_t>(to + done - output);
+        dirty = static_cast<uint32_t>(to + done - output);
         return;
     }
     // The second block ends at the match's end, or repeats the first for a
     // match shorter than 16 bytes; all it reads was written before it.
     const uint32_t last = std::max(length, 16u) - 16;
     copy_block<16>(to + last, from + last);
-    kept.dirty = std::max(kept.dirty, static_cast<uint32_t>(to - output) + 16);
+    dirty = std::max(dirty, static_cast<uint32_t>(to - output) + 16);
 }
 
 // The word-wise bit reader, on a word of W = 64 or 32 bits: `bit_count`
@@ -374,7 +376,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
     uint32_t out = state.output_count;
     int32_t result = 0;
     Kept kept;
-    kept.dirty = out;
+    uint32_t dirty = out;
 
     // 56 bits after a refill: enough for a whole match (15 + 5 + 15 + 13).
     const auto refill = [&] { refill_bits(in, bit_buffer, bit_count); };
@@ -464,7 +466,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
         bit_count -= dentry;
         entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
         if (!COUNT_ONLY) {
-            copy_match(kept, output, out, distance, length);
+            copy_match(kept, dirty, output, out, distance, length);
         }
         out += length;
     }
@@ -472,7 +474,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
     put_back_bits(state, in, bit_buffer, bit_count);
     state.output_count = out;
     if (!COUNT_ONLY) {
-        restore_callers_bytes(kept, output, out);
+        restore_callers_bytes(kept, dirty, output, out);
     }
     return result;
 }
@@ -500,7 +502,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop_32(InflateState& state, const FastCode
     uint32_t out = state.output_count;
     int32_t result = 0;
     Kept kept;
-    kept.dirty = out;
+    uint32_t dirty = out;
 
     const auto take_literal = [&](uint32_t literal) {
         bit_buffer >>= literal & 31;
@@ -566,7 +568,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop_32(InflateState& state, const FastCode
         bit_buffer = bits >> (dentry & 31);
         bit_count = count - dentry;
         if (!COUNT_ONLY) {
-            copy_match(kept, output, out, distance, length);
+            copy_match(kept, dirty, output, out, distance, length);
         }
         out += length;
     }
@@ -574,7 +576,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop_32(InflateState& state, const FastCode
     put_back_bits(state, in, bit_buffer, bit_count);
     state.output_count = out;
     if (!COUNT_ONLY) {
-        restore_callers_bytes(kept, output, out);
+        restore_callers_bytes(kept, dirty, output, out);
     }
     return result;
 }
