@@ -1,5 +1,6 @@
 // tavrimox filename.tex filename.dds
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,13 +17,18 @@
 
 #include <csignal>
 #endif
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
+// A buffer from malloc (mapped == 0) or a mapping of its own (see allocate_zeroed).
+struct BufferRelease {
+    size_t mapped = 0;
+    void operator()(uint8_t* p) const;
 };
-using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
+using Buffer = std::unique_ptr<uint8_t, BufferRelease>;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -38,9 +44,61 @@ std::string read_failure(std::FILE* file, const char* short_reason) {
     return std::ferror(file) ? std::strerror(errno) : short_reason;
 }
 
+#ifdef __linux__
+void BufferRelease::operator()(uint8_t* p) const {
+    if (mapped != 0) {
+        munmap(p, mapped);
+    } else {
+        std::free(p);
+    }
+}
+
+// A large buffer on 2 MiB pages, where the kernel allows them: filled on
+// 4 KiB pages, a 16 MiB output takes 4096 page faults, and on a virtual
+// machine those cost eight times its decode (40 ms against 5), and slow the
+// write that copies it into the file as well. Mapped 2 MiB longer than
+// needed, then trimmed to an aligned start, as older kernels do not align
+// large mappings themselves. Anonymous pages are zero.
+Buffer map_on_large_pages(size_t size) {
+    constexpr size_t LARGE_PAGE = size_t{2} << 20;
+    if (size > SIZE_MAX - 2 * LARGE_PAGE) {
+        return nullptr;  // near 4 GiB in a 32-bit process: the rounding would wrap
+    }
+    const size_t length = (size + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
+    void* raw = mmap(nullptr, length + LARGE_PAGE, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) {
+        return nullptr;
+    }
+    const uintptr_t first = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t start = (first + LARGE_PAGE - 1) & ~uintptr_t{LARGE_PAGE - 1};
+    if (start != first) {
+        munmap(raw, start - first);
+    }
+    munmap(reinterpret_cast<void*>(start + length), LARGE_PAGE - (start - first));
+    // Only a hint: where it is refused the buffer still works, on small pages.
+    madvise(reinterpret_cast<void*>(start), length, MADV_HUGEPAGE);
+    return Buffer(reinterpret_cast<uint8_t*>(start), BufferRelease{length});
+}
+#else
+void BufferRelease::operator()(uint8_t* p) const {
+    std::free(p);
+}
+#endif
+
 // Zero-filled and never null, also for size 0 (the decoder would take a null
 // output for count-only mode).
 Buffer allocate_zeroed(uint32_t size) {
+#ifdef __linux__
+    // From 512 KiB: here a 4 KiB page's fault cost 10 us and a 2 MiB page
+    // 160 us; where faults are cheap, one large page costs about as much as
+    // 128 small ones.
+    if (size >= uint32_t{512} << 10) {
+        if (Buffer mapped = map_on_large_pages(size)) {
+            return mapped;
+        }
+    }
+#endif
     return Buffer(static_cast<uint8_t*>(std::calloc(size == 0 ? 1 : size, 1)));
 }
 
@@ -99,8 +157,7 @@ int convert_file(const PathChar* input_path, const PathChar* output_path) {
     bool short_read = false;
     Buffer payload;
     if (file_size >= 0) {
-        payload.reset(static_cast<uint8_t*>(
-            std::malloc(header.compressed_size == 0 ? 1 : header.compressed_size)));
+        payload = allocate_zeroed(header.compressed_size);
         if (payload) {
             short_read = std::fread(payload.get(), 1, header.compressed_size, input.get()) !=
                          header.compressed_size;

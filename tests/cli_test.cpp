@@ -235,6 +235,21 @@ TEST_P(CliPayload, OutputIsHeaderThenPayload) {
 }
 
 const Bytes BIG = sample_data(300000);
+
+// Bytes no compressor shrinks.
+Bytes noise(size_t size) {
+    Bytes data(size);
+    uint32_t x = 54321;
+    for (uint8_t& b : data) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 24);
+    }
+    return data;
+}
+
+// Over 512 KiB in and out, the output not a whole number of 2 MiB pages:
+// both buffers come from the large-page mapping.
+const Bytes LARGE = concat(noise(600000), sample_data(2400003));
 const Bytes ABC_NOT_LAST = stored_block(ABC, false);
 
 Bytes zeros(size_t n) {
@@ -251,6 +266,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Status 0: exactly the decoded bytes.
         PayloadCase{"zlib_exact_size", tex_file(raw_deflate(BIG), 300000), BIG},
         PayloadCase{"zlib_declared_larger", tex_file(raw_deflate(BIG), 400000), BIG},
+        PayloadCase{"large_buffers", tex_file(raw_deflate(LARGE), 3000003), LARGE},
         PayloadCase{"stored_exact", tex_file(stored_block(ABC, true), 3), ABC},
         // Negative status: the bytes before the fault (block type 3).
         PayloadCase{"bad_block_after_data", tex_file(concat(ABC_NOT_LAST, {0x07}), 100), ABC},
@@ -264,6 +280,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Status 2: the declared size, decoded prefix then zeros.
         PayloadCase{"stream_ends_early", tex_file(ABC_NOT_LAST, 5000), concat(ABC, zeros(4997))},
         PayloadCase{"compressed_size_zero", tex_file({}, 5000), zeros(5000)},
+        PayloadCase{"large_stream_ends_early", tex_file(ABC_NOT_LAST, 4u << 20),
+                    concat(ABC, zeros((4u << 20) - 3))},
         PayloadCase{"compressed_size_cuts_stream",
                     tex_with_sizes(9, 9, concat(ABC_NOT_LAST, stored_block(ABC, true))),
                     concat(ABC, zeros(6))},
