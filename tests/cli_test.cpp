@@ -248,7 +248,7 @@ Bytes noise(size_t size) {
 }
 
 // Over 512 KiB in and out, the output not a whole number of 2 MiB pages:
-// both buffers come from the large-page mapping.
+// on Linux both buffers come from the large-page mapping.
 const Bytes LARGE = concat(noise(600000), sample_data(2400003));
 const Bytes ABC_NOT_LAST = stored_block(ABC, false);
 
