@@ -44,15 +44,17 @@ std::string read_failure(std::FILE* file, const char* short_reason) {
     return std::ferror(file) ? std::strerror(errno) : short_reason;
 }
 
-#ifdef __linux__
 void BufferRelease::operator()(uint8_t* p) const {
+#ifdef __linux__
     if (mapped != 0) {
         munmap(p, mapped);
-    } else {
-        std::free(p);
+        return;
     }
+#endif
+    std::free(p);
 }
 
+#ifdef __linux__
 // A large buffer on 2 MiB pages, where the kernel allows them: filled on
 // 4 KiB pages, a 16 MiB output takes 4096 page faults, and on a virtual
 // machine those cost eight times its decode (40 ms against 5), and slow the
@@ -79,10 +81,6 @@ Buffer map_on_large_pages(size_t size) {
     // Only a hint: where it is refused the buffer still works, on small pages.
     madvise(reinterpret_cast<void*>(start), length, MADV_HUGEPAGE);
     return Buffer(reinterpret_cast<uint8_t*>(start), BufferRelease{length});
-}
-#else
-void BufferRelease::operator()(uint8_t* p) const {
-    std::free(p);
 }
 #endif
 
