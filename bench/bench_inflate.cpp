@@ -19,6 +19,10 @@
 //                   on a machine busier than its cores, time spent waiting
 //                   for a core is then left out
 //   --no-verify     with --only: skip the comparison with the original
+//   --reader-bits 32  run the decoder's loop for 32-bit processors, whose bit
+//                   buffer is one 32-bit word (the Windows program's loop),
+//                   here in a 64-bit process: its instructions and branches,
+//                   though with twice the registers a 32-bit processor has
 //
 // Decoders: tavrimox (output buffer of the exact size), bitwise (the same
 // with the table-driven path off, where the decoder has one), count (tavrimox
@@ -149,6 +153,7 @@ struct Options {
     bool verify = true;
     bool fastest = false;
     bool cpu_time = false;
+    uint32_t reader_bits = 0;  // 0: the loop this build picks
     std::string corpus;
 };
 
@@ -594,8 +599,8 @@ int run_table(const Options& options, const std::vector<RawFile>& files,
 
 int usage() {
     std::fputs(
-        "Usage: bench_inflate [--time S] [--min-reps N] [--filter TEXT] [--fastest] [--cpu-time] CORPUS\n"
-        "       bench_inflate --only DECODER --stream FILE@COMPRESSOR --reps N [--no-verify] CORPUS\n"
+        "Usage: bench_inflate [--time S] [--min-reps N] [--filter TEXT] [--fastest] [--cpu-time] [--reader-bits 32] CORPUS\n"
+        "       bench_inflate --only DECODER --stream FILE@COMPRESSOR --reps N [--no-verify] [--reader-bits 32] CORPUS\n"
         "decoders: tavrimox bitwise count zlib libdeflate isal; compressors: zlib1 zlib6 zlib9 libdeflate12\n",
         stderr);
     return 1;
@@ -628,12 +633,20 @@ bool parse_options(int argc, char** argv, Options& options) {
             options.only_decoder = value;
         } else if (name == "--stream") {
             options.only_stream = value;
+        } else if (name == "--reader-bits") {
+            options.reader_bits = static_cast<uint32_t>(std::strtoul(value, &end, 10));
         } else {
             return false;
         }
         if (end != nullptr && (end == value || *end != '\0')) {
             return false;
         }
+    }
+    if (options.reader_bits != 0 && options.reader_bits != 32 && options.reader_bits != 64) {
+        return false;
+    }
+    if (options.reader_bits != 0 && options.reader_bits != 32 && options.reader_bits != 64) {
+        return false;
     }
     if (i + 1 != argc || options.min_reps == 0 || options.only_decoder.empty() != options.only_stream.empty()) {
         return false;
@@ -652,6 +665,13 @@ int main(int argc, char** argv) {
     std::vector<RawFile> files;
     if (!load_corpus(options.corpus, files)) {
         return 2;
+    }
+    if (options.reader_bits != 0) {
+#ifdef BENCH_HAVE_FAST_PATH_SWITCH
+        set_fast_path_reader_bits(options.reader_bits);
+#else
+        std::printf("this decoder has no choice of loop: --reader-bits ignored\n");
+#endif
     }
     const bool single = !options.only_decoder.empty();
     if (!single) {
