@@ -595,21 +595,25 @@ FAST_LOOP_INLINE int32_t decode_fast_either_mode(InflateState& state, const Fast
 }
 
 // Each loop a function of its own, so that adding one leaves the others'
-// code as it was.
-int32_t decode_fast_portable(InflateState& state, const FastCode& fast) {
+// code as it was, and each starts on a 64-byte boundary, so that its speed
+// does not move with the size of the code linked before it (which moved the
+// same loop by 3 to 6% between builds).
+[[gnu::aligned(64)]] int32_t decode_fast_portable(InflateState& state, const FastCode& fast) {
     return decode_fast_either_mode<false, false>(state, fast);
 }
 
-int32_t decode_fast_portable_32(InflateState& state, const FastCode& fast) {
+[[gnu::aligned(64)]] int32_t decode_fast_portable_32(InflateState& state, const FastCode& fast) {
     return decode_fast_either_mode<false, true>(state, fast);
 }
 
 #if FAST_LOOP_BMI2
-[[gnu::target("bmi2")]] int32_t decode_fast_bmi2(InflateState& state, const FastCode& fast) {
+[[gnu::target("bmi2"), gnu::aligned(64)]] int32_t decode_fast_bmi2(InflateState& state,
+                                                       const FastCode& fast) {
     return decode_fast_either_mode<true, false>(state, fast);
 }
 
-[[gnu::target("bmi2")]] int32_t decode_fast_bmi2_32(InflateState& state, const FastCode& fast) {
+[[gnu::target("bmi2"), gnu::aligned(64)]] int32_t decode_fast_bmi2_32(InflateState& state,
+                                                          const FastCode& fast) {
     return decode_fast_either_mode<true, true>(state, fast);
 }
 #endif
