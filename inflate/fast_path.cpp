@@ -512,11 +512,26 @@ FAST_LOOP_INLINE int32_t decode_fast_loop_32(InflateState& state, const FastCode
         }
         out += 1;
     };
+    const auto take_if_literal = [&](uint32_t e) {
+        const uint32_t literal = e >> 31;
+        const uint32_t taken = e & (0u - literal);
+        bit_buffer >>= taken & 31;
+        bit_count -= taken;
+        if (!COUNT_ONLY) {
+            const uint8_t before = output[out];
+            output[out] = literal != 0 ? static_cast<uint8_t>(e >> 16) : before;
+        }
+        out += literal;
+    };
     while (in <= input_end && out <= output_end) {
         refill_bits(in, bit_buffer, bit_count);
         uint32_t entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
         if (entry & FAST_LITERAL_FLAG) {
+            // A table literal takes at most 11 of the 24 bits at hand, which
+            // leaves enough to look up the next entry: taken, without a
+            // branch, when it is a literal too.
             take_literal(entry);
+            take_if_literal(fast.litlen.entries[bit_buffer & LITLEN_MASK]);
             continue;
         }
         if (entry & FAST_SPECIAL_FLAG) {
