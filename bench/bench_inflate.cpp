@@ -645,9 +645,6 @@ bool parse_options(int argc, char** argv, Options& options) {
     if (options.reader_bits != 0 && options.reader_bits != 32 && options.reader_bits != 64) {
         return false;
     }
-    if (options.reader_bits != 0 && options.reader_bits != 32 && options.reader_bits != 64) {
-        return false;
-    }
     if (i + 1 != argc || options.min_reps == 0 || options.only_decoder.empty() != options.only_stream.empty()) {
         return false;
     }

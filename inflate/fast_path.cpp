@@ -622,13 +622,13 @@ FAST_LOOP_INLINE int32_t decode_fast_either_mode(InflateState& state, const Fast
 }
 
 #if FAST_LOOP_BMI2
-[[gnu::target("bmi2"), gnu::aligned(64)]] int32_t decode_fast_bmi2(InflateState& state,
-                                                       const FastCode& fast) {
+[[gnu::target("bmi2"), gnu::aligned(64)]]
+int32_t decode_fast_bmi2(InflateState& state, const FastCode& fast) {
     return decode_fast_either_mode<true, false>(state, fast);
 }
 
-[[gnu::target("bmi2"), gnu::aligned(64)]] int32_t decode_fast_bmi2_32(InflateState& state,
-                                                          const FastCode& fast) {
+[[gnu::target("bmi2"), gnu::aligned(64)]]
+int32_t decode_fast_bmi2_32(InflateState& state, const FastCode& fast) {
     return decode_fast_either_mode<true, true>(state, fast);
 }
 #endif
