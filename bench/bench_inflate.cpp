@@ -19,10 +19,11 @@
 //                   on a machine busier than its cores, time spent waiting
 //                   for a core is then left out
 //   --no-verify     with --only: skip the comparison with the original
-//   --reader-bits 32  run the decoder's loop for 32-bit processors, whose bit
-//                   buffer is one 32-bit word (the Windows program's loop),
-//                   here in a 64-bit process: its instructions and branches,
-//                   though with twice the registers a 32-bit processor has
+//   --reader-bits B with 32, run the decoder's loop for 32-bit processors,
+//                   whose bit buffer is one 32-bit word (the Windows
+//                   program's loop), here in a 64-bit process: its
+//                   instructions and branches, though with twice the
+//                   registers a 32-bit processor has; with 64, the other loop
 //
 // Decoders: tavrimox (output buffer of the exact size), bitwise (the same
 // with the table-driven path off, where the decoder has one), count (tavrimox
@@ -599,8 +600,8 @@ int run_table(const Options& options, const std::vector<RawFile>& files,
 
 int usage() {
     std::fputs(
-        "Usage: bench_inflate [--time S] [--min-reps N] [--filter TEXT] [--fastest] [--cpu-time] [--reader-bits 32] CORPUS\n"
-        "       bench_inflate --only DECODER --stream FILE@COMPRESSOR --reps N [--no-verify] [--reader-bits 32] CORPUS\n"
+        "Usage: bench_inflate [--time S] [--min-reps N] [--filter TEXT] [--fastest] [--cpu-time] [--reader-bits 32|64] CORPUS\n"
+        "       bench_inflate --only DECODER --stream FILE@COMPRESSOR --reps N [--no-verify] [--reader-bits 32|64] CORPUS\n"
         "decoders: tavrimox bitwise count zlib libdeflate isal; compressors: zlib1 zlib6 zlib9 libdeflate12\n",
         stderr);
     return 1;
