@@ -256,9 +256,11 @@ constexpr Periods make_periods() {
 constexpr Periods PERIODS = make_periods();
 
 // Copies a match: the bytes of a copy one byte at a time, lowest first, and
-// up to 31 more past its end (see Kept).
-inline void copy_match(Kept& kept, uint32_t& dirty, uint8_t* output, uint32_t out,
-                       uint32_t distance, uint32_t length) {
+// up to 31 more past its end (see Kept). Inlined by force: g++ -m32 called it
+// out of line from the BMI2 loops: a call per match, its arguments on the
+// stack, and the loop's registers reloaded after it.
+FAST_LOOP_INLINE void copy_match(Kept& kept, uint32_t& dirty, uint8_t* output, uint32_t out,
+                                 uint32_t distance, uint32_t length) {
     const uint32_t end = out + length;
     // The caller's bytes before dirty are kept already.
     keep_callers_bytes(kept, output, std::max(end, dirty));
