@@ -34,19 +34,19 @@ void compare(const uint8_t* input, uint32_t length, uint32_t capacity, bool coun
     std::memset(exact_bytes.get(), 0x5A, capacity);
     const Run exact =
         decode(input, length, count_only ? nullptr : exact_bytes.get(), capacity, false);
-    // Each loop: 64- and 32-bit bit buffers, portable and (where the
-    // processor has it) BMI2.
+    // Each loop: 64- and 32-bit bit buffers, portable and (where the build
+    // and processor have them) SSE2 and BMI2.
     for (uint32_t reader_bits : {64u, 32u}) {
-        for (bool bmi2 : {false, true}) {
-            if (bmi2 && !fast_path_bmi2_available()) {
+        for (FastLoop loop : {FAST_LOOP_PORTABLE, FAST_LOOP_SSE2, FAST_LOOP_BMI2}) {
+            if (!fast_path_loop_available(loop)) {
                 continue;
             }
             std::memset(fast_bytes.get(), 0x5A, capacity);
             set_fast_path_reader_bits(reader_bits);
-            set_fast_path_bmi2_allowed(bmi2);
+            set_fast_path_best_loop(loop);
             const Run fast =
                 decode(input, length, count_only ? nullptr : fast_bytes.get(), capacity, true);
-            set_fast_path_bmi2_allowed(true);
+            set_fast_path_best_loop(FAST_LOOP_BMI2);
             set_fast_path_reader_bits(FAST_DEFAULT_READER_BITS);
             expect(exact.status == fast.status, "the same status both ways");
             expect(exact.produced == fast.produced, "the same produced count both ways");

@@ -8,15 +8,26 @@
 #include "block_data.h"
 #include "fixed_code.h"
 
-// On x86 the loop is compiled twice, once for any processor and once with
-// BMI2's shifts and masks that need no count register (fewer instructions per
-// length and distance); the processor picks one at run time.
+// On x86 the loop is compiled for any processor and again with BMI2's shifts
+// and masks that need no count register (fewer instructions per length and
+// distance); the processor picks one at run time. 32-bit x86 has no SSE2 in
+// its baseline, so it copies 16 bytes as four 4-byte moves: there the BMI2
+// loop takes SSE2 too (every BMI2 processor has it), and a third loop has
+// SSE2 alone for processors without BMI2. Those two realign the stack on
+// entry, which 32-bit Windows keeps to 4 bytes only.
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
-#define FAST_LOOP_BMI2 1
+#define HAS_BMI2_LOOP 1
 #define FAST_LOOP_INLINE [[gnu::always_inline]] inline
 #else
-#define FAST_LOOP_BMI2 0
+#define HAS_BMI2_LOOP 0
 #define FAST_LOOP_INLINE inline
+#endif
+#if HAS_BMI2_LOOP && defined(__i386__) && !defined(__SSE2__)
+#define HAS_SSE2_LOOP 1
+#define BMI2_LOOP_TARGET gnu::target("bmi2,sse2"), gnu::force_align_arg_pointer
+#else
+#define HAS_SSE2_LOOP 0
+#define BMI2_LOOP_TARGET gnu::target("bmi2")
 #endif
 
 namespace {
@@ -140,7 +151,7 @@ constexpr FastCode make_fixed_fast_code() {
 }
 
 std::atomic<bool> fast_enabled{true};
-std::atomic<bool> bmi2_allowed{true};
+std::atomic<uint32_t> best_loop_allowed{FAST_LOOP_BMI2};
 
 // The walk for a code longer than the table: the next 15 stream bits read as
 // a code, tried at each length beyond BITS. Returns the entry with its code
@@ -169,7 +180,7 @@ FAST_LOOP_INLINE Bits extra_bits(Bits bits, uint32_t entry) {
     return code_and_extra >> ((entry >> 8) & (8 * sizeof(Bits) - 1));
 }
 
-#if FAST_LOOP_BMI2 && defined(__x86_64__)
+#if HAS_BMI2_LOOP && defined(__x86_64__)
 // BZHI keeps the bits below the count in the entry's low byte, in one step.
 // Written out because the compiler does not pick it for the mask above, and
 // its intrinsic cannot be inlined through the loop's target-neutral body.
@@ -625,17 +636,34 @@ FAST_LOOP_INLINE int32_t decode_fast_either_mode(InflateState& state, const Fast
     return decode_fast_either_mode<false, true>(state, fast);
 }
 
-#if FAST_LOOP_BMI2
-[[gnu::target("bmi2"), gnu::aligned(64)]]
+#if HAS_SSE2_LOOP
+[[gnu::target("sse2"), gnu::force_align_arg_pointer, gnu::aligned(64)]]
+int32_t decode_fast_sse2(InflateState& state, const FastCode& fast) {
+    return decode_fast_either_mode<false, false>(state, fast);
+}
+
+[[gnu::target("sse2"), gnu::force_align_arg_pointer, gnu::aligned(64)]]
+int32_t decode_fast_sse2_32(InflateState& state, const FastCode& fast) {
+    return decode_fast_either_mode<false, true>(state, fast);
+}
+#endif
+
+#if HAS_BMI2_LOOP
+[[BMI2_LOOP_TARGET, gnu::aligned(64)]]
 int32_t decode_fast_bmi2(InflateState& state, const FastCode& fast) {
     return decode_fast_either_mode<true, false>(state, fast);
 }
 
-[[gnu::target("bmi2"), gnu::aligned(64)]]
+[[BMI2_LOOP_TARGET, gnu::aligned(64)]]
 int32_t decode_fast_bmi2_32(InflateState& state, const FastCode& fast) {
     return decode_fast_either_mode<true, true>(state, fast);
 }
 #endif
+
+[[maybe_unused]] bool loop_runs(FastLoop loop) {
+    return best_loop_allowed.load(std::memory_order_relaxed) >= loop &&
+           fast_path_loop_available(loop);
+}
 
 }  // namespace
 
@@ -655,9 +683,14 @@ int32_t decode_fast(InflateState& state, const FastCode& fast) {
         return 0;
     }
     const bool reader_32 = reader_bits.load(std::memory_order_relaxed) == 32;
-#if FAST_LOOP_BMI2
-    if (bmi2_allowed.load(std::memory_order_relaxed) && fast_path_bmi2_available()) {
+#if HAS_BMI2_LOOP
+    if (loop_runs(FAST_LOOP_BMI2)) {
         return reader_32 ? decode_fast_bmi2_32(state, fast) : decode_fast_bmi2(state, fast);
+    }
+#endif
+#if HAS_SSE2_LOOP
+    if (loop_runs(FAST_LOOP_SSE2)) {
+        return reader_32 ? decode_fast_sse2_32(state, fast) : decode_fast_sse2(state, fast);
     }
 #endif
     return reader_32 ? decode_fast_portable_32(state, fast) : decode_fast_portable(state, fast);
@@ -721,18 +754,31 @@ void set_fast_path_reader_bits(uint32_t bits) {
     reader_bits.store(bits == 32 ? 32u : 64u, std::memory_order_relaxed);
 }
 
-void set_fast_path_bmi2_allowed(bool allowed) {
-    bmi2_allowed.store(allowed, std::memory_order_relaxed);
+void set_fast_path_best_loop(FastLoop loop) {
+    best_loop_allowed.store(loop, std::memory_order_relaxed);
 }
 
-bool fast_path_bmi2_available() {
-#if FAST_LOOP_BMI2
-    static const bool available = [] {
+bool fast_path_loop_available(FastLoop loop) {
+#if HAS_BMI2_LOOP
+    struct Features {
+        bool sse2;
+        bool bmi2;
+    };
+    static const Features features = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("bmi2") != 0;
+        return Features{__builtin_cpu_supports("sse2") != 0,
+                        __builtin_cpu_supports("sse2") != 0 && __builtin_cpu_supports("bmi2") != 0};
     }();
-    return available;
-#else
+    switch (loop) {
+    case FAST_LOOP_PORTABLE:
+        return true;
+    case FAST_LOOP_SSE2:
+        return HAS_SSE2_LOOP && features.sse2;
+    case FAST_LOOP_BMI2:
+        return features.bmi2;
+    }
     return false;
+#else
+    return loop == FAST_LOOP_PORTABLE;
 #endif
 }

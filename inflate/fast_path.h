@@ -84,9 +84,12 @@ bool fast_path_enabled();
 inline constexpr uint32_t FAST_DEFAULT_READER_BITS = sizeof(void*) >= 8 ? 64 : 32;
 void set_fast_path_reader_bits(uint32_t bits);
 
-// Where the processor has BMI2 the fast path runs a loop compiled for it;
-// tests turn that off to run the portable loop on the same streams.
-void set_fast_path_bmi2_allowed(bool allowed);
-bool fast_path_bmi2_available();
+// The loop is compiled for any processor and, on x86, for BMI2 and (on 32-bit
+// x86, whose baseline lacks it) for SSE2 alone; the fast path runs the best
+// one the processor has. Tests lower the best allowed to run each loop on
+// the same streams.
+enum FastLoop : uint32_t { FAST_LOOP_PORTABLE, FAST_LOOP_SSE2, FAST_LOOP_BMI2 };
+void set_fast_path_best_loop(FastLoop loop);
+bool fast_path_loop_available(FastLoop loop);
 
 #endif

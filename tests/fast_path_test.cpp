@@ -52,27 +52,28 @@ Decoded decode(const std::vector<uint8_t>& stream, size_t input_size, uint32_t c
 }
 
 // The exact decode against the table-driven one, in each loop this processor
-// can run: with a 64-bit and a 32-bit bit buffer, each portable and, where
-// there is BMI2, compiled for BMI2.
+// can run: with a 64-bit and a 32-bit bit buffer, each portable and compiled
+// for SSE2 and BMI2 where this build and processor have them.
 void expect_same_both_ways(const std::vector<uint8_t>& stream, size_t input_size,
                            uint32_t capacity, bool count_only, const std::string& what) {
     const Decoded exact = decode(stream, input_size, capacity, count_only, false);
     for (uint32_t reader_bits : {64u, 32u}) {
-        for (bool bmi2 : {false, true}) {
-            if (bmi2 && !fast_path_bmi2_available()) {
+        for (FastLoop loop : {FAST_LOOP_PORTABLE, FAST_LOOP_SSE2, FAST_LOOP_BMI2}) {
+            if (!fast_path_loop_available(loop)) {
                 continue;
             }
             set_fast_path_reader_bits(reader_bits);
-            set_fast_path_bmi2_allowed(bmi2);
+            set_fast_path_best_loop(loop);
             const Decoded fast = decode(stream, input_size, capacity, count_only, true);
-            set_fast_path_bmi2_allowed(true);
+            set_fast_path_best_loop(FAST_LOOP_BMI2);
             set_fast_path_reader_bits(FAST_DEFAULT_READER_BITS);
-            const std::string loop = what + " (" + std::to_string(reader_bits) + "-bit reader, " +
-                                     (bmi2 ? "BMI2 loop)" : "portable loop)");
-            ASSERT_EQ(fast.status, exact.status) << loop;
-            ASSERT_EQ(fast.produced, exact.produced) << loop;
-            ASSERT_EQ(fast.consumed, exact.consumed) << loop;
-            ASSERT_TRUE(fast.buffer == exact.buffer) << loop;
+            const char* const names[] = {"portable loop)", "SSE2 loop)", "BMI2 loop)"};
+            const std::string which =
+                what + " (" + std::to_string(reader_bits) + "-bit reader, " + names[loop];
+            ASSERT_EQ(fast.status, exact.status) << which;
+            ASSERT_EQ(fast.produced, exact.produced) << which;
+            ASSERT_EQ(fast.consumed, exact.consumed) << which;
+            ASSERT_TRUE(fast.buffer == exact.buffer) << which;
         }
     }
 }
