@@ -766,8 +766,8 @@ bool fast_path_loop_available(FastLoop loop) {
     };
     static const Features features = [] {
         __builtin_cpu_init();
-        return Features{__builtin_cpu_supports("sse2") != 0,
-                        __builtin_cpu_supports("sse2") != 0 && __builtin_cpu_supports("bmi2") != 0};
+        const bool sse2 = __builtin_cpu_supports("sse2") != 0;
+        return Features{sse2, sse2 && __builtin_cpu_supports("bmi2") != 0};
     }();
     switch (loop) {
     case FAST_LOOP_PORTABLE:
