@@ -24,6 +24,7 @@
 #endif
 #if HAS_BMI2_LOOP && defined(__i386__) && !defined(__SSE2__)
 #define HAS_SSE2_LOOP 1
+#define SSE2_LOOP_TARGET gnu::target("sse2"), gnu::force_align_arg_pointer
 #define BMI2_LOOP_TARGET gnu::target("bmi2,sse2"), gnu::force_align_arg_pointer
 #else
 #define HAS_SSE2_LOOP 0
@@ -637,12 +638,12 @@ FAST_LOOP_INLINE int32_t decode_fast_either_mode(InflateState& state, const Fast
 }
 
 #if HAS_SSE2_LOOP
-[[gnu::target("sse2"), gnu::force_align_arg_pointer, gnu::aligned(64)]]
+[[SSE2_LOOP_TARGET, gnu::aligned(64)]]
 int32_t decode_fast_sse2(InflateState& state, const FastCode& fast) {
     return decode_fast_either_mode<false, false>(state, fast);
 }
 
-[[gnu::target("sse2"), gnu::force_align_arg_pointer, gnu::aligned(64)]]
+[[SSE2_LOOP_TARGET, gnu::aligned(64)]]
 int32_t decode_fast_sse2_32(InflateState& state, const FastCode& fast) {
     return decode_fast_either_mode<false, true>(state, fast);
 }
