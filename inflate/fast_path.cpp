@@ -224,31 +224,57 @@ inline void copy_block(uint8_t* out, const uint8_t* from) {
 // hand-back leaves every byte past output_count as the caller had it, each
 // match first keeps the caller's bytes it may overwrite, and the way out puts
 // them back.
-//   dirty: output[out .. dirty) may hold bytes written past a match's end;
-//          from dirty on, the buffer is as the caller left it.
+// A place in the output is a position in it (the 64-bit loop) or an address
+// (the 32-bit loop, short of registers: one for both buffer and position).
+//   dirty: [out, dirty) may hold bytes written past a match's end; from
+//          dirty on, the buffer is as the caller left it.
 //          dirty - out <= 31 after every literal and match.
-//   bytes: the caller's byte at position p is bytes[64 + p % 64] for every p
-//          in [out, dirty). Each save of 16 bytes from position t lands
-//          twice, at t % 64 and at 64 + t % 64, so that position p is at
-//          64 + p % 64 whether or not the 16 bytes wrap past a multiple of 64.
-//          A save overwrites only positions more than 48 bytes before its
-//          own, which lie before the match's end.
+//   bytes: the caller's byte at place p is bytes[64 + p % 64] for every p
+//          in [out, dirty). Each save of 16 bytes from place t lands twice,
+//          at t % 64 and at 64 + t % 64, so that place p is at 64 + p % 64
+//          whether or not the 16 bytes wrap past a multiple of 64 (a
+//          multiple of 64 in the buffer or in the address space: either
+//          numbering works, as long as one is kept). A save overwrites only
+//          places more than 48 bytes before its own, which lie before the
+//          match's end.
 // dirty is a variable of its own, not a member: beside the array it would
 // live in memory, and it is read and written by every match.
 struct Kept {
     uint8_t bytes[144];
 };
 
-// Keeps the caller's bytes [t, t + 16).
-inline void keep_callers_bytes(Kept& kept, const uint8_t* output, uint32_t t) {
-    std::memcpy(kept.bytes + (t & 63), output + t, 16);
-    std::memcpy(kept.bytes + 64 + (t & 63), output + t, 16);
+inline uint8_t* address_of(uint8_t* output, uint32_t position) {
+    return output + position;
+}
+inline uint8_t* address_of(uint8_t*, uint8_t* address) {
+    return address;
+}
+// The place of an address, numbered as `like` is.
+inline uint32_t place_of(const uint8_t* output, const uint8_t* address, uint32_t /*like*/) {
+    return static_cast<uint32_t>(address - output);
+}
+inline uint8_t* place_of(const uint8_t*, uint8_t* address, const uint8_t* /*like*/) {
+    return address;
+}
+inline uint32_t ring_slot(uint32_t position) {
+    return position & 63;
+}
+inline uint32_t ring_slot(const uint8_t* address) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address) & 63);
 }
 
-inline void restore_callers_bytes(const Kept& kept, uint32_t dirty, uint8_t* output,
-                                  uint32_t out) {
-    for (uint32_t p = out; p < dirty; ++p) {
-        output[p] = kept.bytes[64 + (p & 63)];
+// Keeps the caller's bytes [t, t + 16).
+template <typename Place>
+inline void keep_callers_bytes(Kept& kept, uint8_t* output, Place t) {
+    const size_t slot = ring_slot(t);  // wide, so the 64 folds into the store's offset
+    std::memcpy(kept.bytes + slot, address_of(output, t), 16);
+    std::memcpy(kept.bytes + 64 + slot, address_of(output, t), 16);
+}
+
+template <typename Place>
+inline void restore_callers_bytes(const Kept& kept, Place dirty, uint8_t* output, Place out) {
+    for (Place p = out; p < dirty; ++p) {
+        *address_of(output, p) = kept.bytes[64 + ring_slot(p)];
     }
 }
 
@@ -271,12 +297,13 @@ constexpr Periods PERIODS = make_periods();
 // up to 31 more past its end (see Kept). Inlined by force: g++ -m32 called it
 // out of line from the BMI2 loops: a call per match, its arguments on the
 // stack, and the loop's registers reloaded after it.
-FAST_LOOP_INLINE void copy_match(Kept& kept, uint32_t& dirty, uint8_t* output, uint32_t out,
+template <typename Place>
+FAST_LOOP_INLINE void copy_match(Kept& kept, Place& dirty, uint8_t* output, Place out,
                                  uint32_t distance, uint32_t length) {
-    const uint32_t end = out + length;
+    const Place end = out + length;
     // The caller's bytes before dirty are kept already.
     keep_callers_bytes(kept, output, std::max(end, dirty));
-    uint8_t* to = output + out;
+    uint8_t* to = address_of(output, out);
     const uint8_t* from = to - distance;
     if (distance < 16) {
         // The first 16 bytes in order, each after the byte it may repeat:
@@ -327,14 +354,14 @@ FAST_LOOP_INLINE void copy_match(Kept& kept, uint32_t& dirty, uint8_t* output, u
                 done += 32;
             } while (done < length);
         }
-        dirty = static_cast<uint32_t>(to + done - output);
+        dirty = place_of(output, to + done, out);
         return;
     }
     // The second block ends at the match's end, or repeats the first for a
     // match shorter than 16 bytes; all it reads was written before it.
     const uint32_t last = std::max(length, 16u) - 16;
     copy_block<16>(to + last, from + last);
-    dirty = std::max(dirty, static_cast<uint32_t>(to - output) + 16);
+    dirty = std::max(dirty, place_of(output, to, out) + 16);
 }
 
 // The word-wise bit reader, on a word of W = 64 or 32 bits: `bit_count`
@@ -493,6 +520,29 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
     return result;
 }
 
+// Where the 32-bit loop's next byte goes: its address, or with no buffer
+// (count-only) its position.
+template <bool COUNT_ONLY>
+using Cursor = std::conditional_t<COUNT_ONLY, uint32_t, uint8_t*>;
+
+template <bool COUNT_ONLY>
+inline Cursor<COUNT_ONLY> cursor_at(uint8_t* output, uint32_t position) {
+    if constexpr (COUNT_ONLY) {
+        return position;
+    } else {
+        return output + position;
+    }
+}
+
+template <bool COUNT_ONLY>
+inline uint32_t position_of(Cursor<COUNT_ONLY> to, const uint8_t* output) {
+    if constexpr (COUNT_ONLY) {
+        return to;
+    } else {
+        return static_cast<uint32_t>(to - output);
+    }
+}
+
 // The loop for processors with 32-bit registers, where a 64-bit bit buffer
 // takes two of them and a pair of shifts per step. After a refill 24 bits are
 // at hand (all 32 in the buffer are the stream's): enough for a literal or a
@@ -505,26 +555,27 @@ FAST_LOOP_INLINE int32_t decode_fast_loop_32(InflateState& state, const FastCode
     constexpr uint32_t LITLEN_MASK = (1u << FAST_LITLEN_BITS) - 1;
     constexpr uint32_t DISTANCE_MASK = (1u << FAST_DISTANCE_BITS) - 1;
     const uint8_t* const input_end = state.input + (state.input_length - FAST_INPUT_MARGIN);
-    const uint32_t output_end =
-        (COUNT_ONLY ? UINT32_MAX : state.output_capacity) - FAST_OUTPUT_MARGIN;
     uint8_t* const output = state.output;
+    const Cursor<COUNT_ONLY> output_end = cursor_at<COUNT_ONLY>(
+        output, (COUNT_ONLY ? UINT32_MAX : state.output_capacity) - FAST_OUTPUT_MARGIN);
 
     // As in the 64-bit loop, bit_count is exact in its low 5 bits only.
     const uint8_t* in = state.input + state.input_count;
     uint32_t bit_buffer = static_cast<uint32_t>(state.bit_buffer);
     uint32_t bit_count = static_cast<uint32_t>(state.bit_count);
-    uint32_t out = state.output_count;
+    // `to` is the next byte's address (its position when counting only).
+    Cursor<COUNT_ONLY> to = cursor_at<COUNT_ONLY>(output, state.output_count);
     int32_t result = 0;
     Kept kept;
-    uint32_t dirty = out;
+    Cursor<COUNT_ONLY> dirty = to;
 
     const auto take_literal = [&](uint32_t literal) {
         bit_buffer >>= literal & 31;
         bit_count -= literal;
-        if (!COUNT_ONLY) {
-            output[out] = static_cast<uint8_t>(literal >> 16);
+        if constexpr (!COUNT_ONLY) {
+            *to = static_cast<uint8_t>(literal >> 16);
         }
-        out += 1;
+        to += 1;
     };
     // The 64-bit loop's step with a 32-bit mask, written out: one helper for
     // both changed that loop's register allocation and cost it 2%.
@@ -533,13 +584,13 @@ FAST_LOOP_INLINE int32_t decode_fast_loop_32(InflateState& state, const FastCode
         const uint32_t taken = e & (0u - literal);
         bit_buffer >>= taken & 31;
         bit_count -= taken;
-        if (!COUNT_ONLY) {
-            const uint8_t before = output[out];
-            output[out] = literal != 0 ? static_cast<uint8_t>(e >> 16) : before;
+        if constexpr (!COUNT_ONLY) {
+            const uint8_t before = *to;
+            *to = literal != 0 ? static_cast<uint8_t>(e >> 16) : before;
         }
-        out += literal;
+        to += literal;
     };
-    while (in <= input_end && out <= output_end) {
+    while (in <= input_end && to <= output_end) {
         refill_bits(in, bit_buffer, bit_count);
         uint32_t entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
         if (entry & FAST_LITERAL_FLAG) {
@@ -592,22 +643,22 @@ FAST_LOOP_INLINE int32_t decode_fast_loop_32(InflateState& state, const FastCode
             }
         }
         const uint32_t distance = (dentry >> 16) + extra_bits<BMI2>(bits, dentry);
-        if (distance > out) {
+        if (distance > position_of<COUNT_ONLY>(to, output)) {
             in = match_in;
             break;
         }
         bit_buffer = bits >> (dentry & 31);
         bit_count = count - dentry;
-        if (!COUNT_ONLY) {
-            copy_match(kept, dirty, output, out, distance, length);
+        if constexpr (!COUNT_ONLY) {
+            copy_match(kept, dirty, output, to, distance, length);
         }
-        out += length;
+        to += length;
     }
 
     put_back_bits(state, in, bit_buffer, bit_count);
-    state.output_count = out;
-    if (!COUNT_ONLY) {
-        restore_callers_bytes(kept, dirty, output, out);
+    state.output_count = position_of<COUNT_ONLY>(to, output);
+    if constexpr (!COUNT_ONLY) {
+        restore_callers_bytes(kept, dirty, output, to);
     }
     return result;
 }
