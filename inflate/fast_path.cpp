@@ -13,8 +13,7 @@
 // distance); the processor picks one at run time. 32-bit x86 has no SSE2 in
 // its baseline, so it copies 16 bytes as four 4-byte moves: there the BMI2
 // loop takes SSE2 too (every BMI2 processor has it), and a third loop has
-// SSE2 alone for processors without BMI2. Those two realign the stack on
-// entry, which 32-bit Windows keeps to 4 bytes only.
+// SSE2 alone for processors without BMI2.
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #define HAS_BMI2_LOOP 1
 #define FAST_LOOP_INLINE [[gnu::always_inline]] inline
@@ -24,8 +23,8 @@
 #endif
 #if HAS_BMI2_LOOP && defined(__i386__) && !defined(__SSE2__)
 #define HAS_SSE2_LOOP 1
-#define SSE2_LOOP_TARGET gnu::target("sse2"), gnu::force_align_arg_pointer
-#define BMI2_LOOP_TARGET gnu::target("bmi2,sse2"), gnu::force_align_arg_pointer
+#define SSE2_LOOP_TARGET gnu::target("sse2")
+#define BMI2_LOOP_TARGET gnu::target("bmi2,sse2")
 #else
 #define HAS_SSE2_LOOP 0
 #define BMI2_LOOP_TARGET gnu::target("bmi2")
@@ -208,12 +207,29 @@ inline Bits load_le(const uint8_t* p) {
 #endif
 }
 
-// N bytes loaded whole, then stored: one register move where N is 8 or 16.
+// N bytes held as one value. In the 32-bit loops compiled for SSE2, GCC
+// also stores a byte array to the stack at every copy (a dead store that it
+// keeps), so those hold a vector; the 32-bit loop without SSE2 splits a
+// vector into worse code than the array, and the 64-bit loops are tuned
+// with the array.
+#if defined(__GNUC__)
 template <size_t N>
+struct VectorOf {
+    typedef uint8_t type __attribute__((vector_size(N)));
+};
+template <size_t N, bool VECTOR>
+using Block = std::conditional_t<VECTOR, typename VectorOf<N>::type, uint8_t[N]>;
+#else
+template <size_t N, bool VECTOR>
+using Block = uint8_t[N];
+#endif
+
+// N bytes loaded whole, then stored: one register move where N is 8 or 16.
+template <size_t N, bool VECTOR>
 inline void copy_block(uint8_t* out, const uint8_t* from) {
-    uint8_t chunk[N];
-    std::memcpy(chunk, from, N);
-    std::memcpy(out, chunk, N);
+    Block<N, VECTOR> chunk;
+    std::memcpy(&chunk, from, N);
+    std::memcpy(out, &chunk, N);
 }
 
 // A match of up to 32 bytes is copied exactly, in two 16-byte blocks whose
@@ -297,7 +313,7 @@ constexpr Periods PERIODS = make_periods();
 // up to 31 more past its end (see Kept). Inlined by force: g++ -m32 called it
 // out of line from the BMI2 loops: a call per match, its arguments on the
 // stack, and the loop's registers reloaded after it.
-template <typename Place>
+template <bool VECTOR, typename Place>
 FAST_LOOP_INLINE void copy_match(Kept& kept, Place& dirty, uint8_t* output, Place out,
                                  uint32_t distance, uint32_t length) {
     const Place end = out + length;
@@ -311,8 +327,8 @@ FAST_LOOP_INLINE void copy_match(Kept& kept, Place& dirty, uint8_t* output, Plac
         // else one by one. After them the bytes repeat with a period of 16
         // or more.
         if (distance >= 8) {
-            copy_block<8>(to, from);
-            copy_block<8>(to + 8, from + 8);
+            copy_block<8, VECTOR>(to, from);
+            copy_block<8, VECTOR>(to + 8, from + 8);
         } else {
             for (uint32_t i = 0; i < 16; ++i) {
                 to[i] = from[i];
@@ -329,28 +345,28 @@ FAST_LOOP_INLINE void copy_match(Kept& kept, Place& dirty, uint8_t* output, Plac
     }
     // Each 16-byte load lies wholly before its store, so the blocks hold
     // the bytes of an in-order copy, overlapping matches included.
-    copy_block<16>(to, from);
+    copy_block<16, VECTOR>(to, from);
     if (length > 32) {
         // The end is more than 32 bytes on, past dirty: so the save above
         // was of [end, end + 16). The steps write up to 31 bytes past the
         // end, so the 16 after those are kept too.
         keep_callers_bytes(kept, output, end + 16);
-        copy_block<16>(to + 16, from + 16);
+        copy_block<16, VECTOR>(to + 16, from + 16);
         uint32_t done = 32;
         if (distance == 16) {
             // A long run of one 16-byte texture block: one register stored
             // again and again, so no load waits on the store before it.
-            uint8_t pattern[16];
-            std::memcpy(pattern, from, 16);
+            Block<16, VECTOR> pattern;
+            std::memcpy(&pattern, from, 16);
             do {
-                std::memcpy(to + done, pattern, 16);
-                std::memcpy(to + done + 16, pattern, 16);
+                std::memcpy(to + done, &pattern, 16);
+                std::memcpy(to + done + 16, &pattern, 16);
                 done += 32;
             } while (done < length);
         } else {
             do {
-                copy_block<16>(to + done, from + done);
-                copy_block<16>(to + done + 16, from + done + 16);
+                copy_block<16, VECTOR>(to + done, from + done);
+                copy_block<16, VECTOR>(to + done + 16, from + done + 16);
                 done += 32;
             } while (done < length);
         }
@@ -360,7 +376,7 @@ FAST_LOOP_INLINE void copy_match(Kept& kept, Place& dirty, uint8_t* output, Plac
     // The second block ends at the match's end, or repeats the first for a
     // match shorter than 16 bytes; all it reads was written before it.
     const uint32_t last = std::max(length, 16u) - 16;
-    copy_block<16>(to + last, from + last);
+    copy_block<16, VECTOR>(to + last, from + last);
     dirty = std::max(dirty, place_of(output, to, out) + 16);
 }
 
@@ -393,8 +409,10 @@ inline void put_back_bits(InflateState& state, const uint8_t* in, Bits bit_buffe
                                             ((1u << consumed_bits_mod) - 1));
 }
 
-template <bool COUNT_ONLY, bool BMI2>
+template <bool COUNT_ONLY, FastLoop LOOP>
 FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& fast) {
+    constexpr bool BMI2 = LOOP == FAST_LOOP_BMI2;
+    constexpr bool VECTOR = HAS_SSE2_LOOP && LOOP != FAST_LOOP_PORTABLE;
     constexpr uint32_t LITLEN_MASK = (1u << FAST_LITLEN_BITS) - 1;
     constexpr uint32_t DISTANCE_MASK = (1u << FAST_DISTANCE_BITS) - 1;
     const uint8_t* const input_end = state.input + (state.input_length - FAST_INPUT_MARGIN);
@@ -507,7 +525,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
         bit_count -= dentry;
         entry = fast.litlen.entries[bit_buffer & LITLEN_MASK];
         if (!COUNT_ONLY) {
-            copy_match(kept, dirty, output, out, distance, length);
+            copy_match<VECTOR>(kept, dirty, output, out, distance, length);
         }
         out += length;
     }
@@ -550,8 +568,10 @@ inline uint32_t position_of(Cursor<COUNT_ONLY> to, const uint8_t* output) {
 // the distance's bits (a table code: 8 + 13); a longer distance code whose
 // extra bits do not fit is handed back. Two refills read at most 3 + 4 bytes
 // from `in`, within the input margin.
-template <bool COUNT_ONLY, bool BMI2>
+template <bool COUNT_ONLY, FastLoop LOOP>
 FAST_LOOP_INLINE int32_t decode_fast_loop_32(InflateState& state, const FastCode& fast) {
+    constexpr bool BMI2 = LOOP == FAST_LOOP_BMI2;
+    constexpr bool VECTOR = HAS_SSE2_LOOP && LOOP != FAST_LOOP_PORTABLE;
     constexpr uint32_t LITLEN_MASK = (1u << FAST_LITLEN_BITS) - 1;
     constexpr uint32_t DISTANCE_MASK = (1u << FAST_DISTANCE_BITS) - 1;
     const uint8_t* const input_end = state.input + (state.input_length - FAST_INPUT_MARGIN);
@@ -650,7 +670,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop_32(InflateState& state, const FastCode
         bit_buffer = bits >> (dentry & 31);
         bit_count = count - dentry;
         if constexpr (!COUNT_ONLY) {
-            copy_match(kept, dirty, output, to, distance, length);
+            copy_match<VECTOR>(kept, dirty, output, to, distance, length);
         }
         to += length;
     }
@@ -665,14 +685,14 @@ FAST_LOOP_INLINE int32_t decode_fast_loop_32(InflateState& state, const FastCode
 
 std::atomic<uint32_t> reader_bits{FAST_DEFAULT_READER_BITS};
 
-template <bool BMI2, bool READER_32>
+template <FastLoop LOOP, bool READER_32>
 FAST_LOOP_INLINE int32_t decode_fast_either_mode(InflateState& state, const FastCode& fast) {
     if constexpr (READER_32) {
-        return state.output == nullptr ? decode_fast_loop_32<true, BMI2>(state, fast)
-                                       : decode_fast_loop_32<false, BMI2>(state, fast);
+        return state.output == nullptr ? decode_fast_loop_32<true, LOOP>(state, fast)
+                                       : decode_fast_loop_32<false, LOOP>(state, fast);
     } else {
-        return state.output == nullptr ? decode_fast_loop<true, BMI2>(state, fast)
-                                       : decode_fast_loop<false, BMI2>(state, fast);
+        return state.output == nullptr ? decode_fast_loop<true, LOOP>(state, fast)
+                                       : decode_fast_loop<false, LOOP>(state, fast);
     }
 }
 
@@ -681,35 +701,50 @@ FAST_LOOP_INLINE int32_t decode_fast_either_mode(InflateState& state, const Fast
 // does not move with the size of the code linked before it (which moved the
 // same loop by 3 to 6% between builds).
 [[gnu::aligned(64)]] int32_t decode_fast_portable(InflateState& state, const FastCode& fast) {
-    return decode_fast_either_mode<false, false>(state, fast);
+    return decode_fast_either_mode<FAST_LOOP_PORTABLE, false>(state, fast);
 }
 
 [[gnu::aligned(64)]] int32_t decode_fast_portable_32(InflateState& state, const FastCode& fast) {
-    return decode_fast_either_mode<false, true>(state, fast);
+    return decode_fast_either_mode<FAST_LOOP_PORTABLE, true>(state, fast);
 }
 
 #if HAS_SSE2_LOOP
 [[SSE2_LOOP_TARGET, gnu::aligned(64)]]
 int32_t decode_fast_sse2(InflateState& state, const FastCode& fast) {
-    return decode_fast_either_mode<false, false>(state, fast);
+    return decode_fast_either_mode<FAST_LOOP_SSE2, false>(state, fast);
 }
 
 [[SSE2_LOOP_TARGET, gnu::aligned(64)]]
 int32_t decode_fast_sse2_32(InflateState& state, const FastCode& fast) {
-    return decode_fast_either_mode<false, true>(state, fast);
+    return decode_fast_either_mode<FAST_LOOP_SSE2, true>(state, fast);
 }
 #endif
 
 #if HAS_BMI2_LOOP
 [[BMI2_LOOP_TARGET, gnu::aligned(64)]]
 int32_t decode_fast_bmi2(InflateState& state, const FastCode& fast) {
-    return decode_fast_either_mode<true, false>(state, fast);
+    return decode_fast_either_mode<FAST_LOOP_BMI2, false>(state, fast);
 }
 
 [[BMI2_LOOP_TARGET, gnu::aligned(64)]]
 int32_t decode_fast_bmi2_32(InflateState& state, const FastCode& fast) {
-    return decode_fast_either_mode<true, true>(state, fast);
+    return decode_fast_either_mode<FAST_LOOP_BMI2, true>(state, fast);
 }
+#endif
+
+#if HAS_SSE2_LOOP
+// The SSE2 and BMI2 loops may keep 16-byte values on the stack, which 32-bit
+// Windows aligns to 4 bytes only. A loop that realigned its own stack would
+// give up a register (of seven) to the frame pointer for it, so each is
+// entered through this, which realigns once per call.
+template <int32_t (*LOOP)(InflateState&, const FastCode&)>
+[[gnu::force_align_arg_pointer, gnu::noinline]]
+int32_t realigned(InflateState& state, const FastCode& fast) {
+    return LOOP(state, fast);
+}
+#define SSE_LOOP_ENTRY(loop) realigned<loop>
+#else
+#define SSE_LOOP_ENTRY(loop) loop
 #endif
 
 [[maybe_unused]] bool loop_runs(FastLoop loop) {
@@ -737,12 +772,14 @@ int32_t decode_fast(InflateState& state, const FastCode& fast) {
     const bool reader_32 = reader_bits.load(std::memory_order_relaxed) == 32;
 #if HAS_BMI2_LOOP
     if (loop_runs(FAST_LOOP_BMI2)) {
-        return reader_32 ? decode_fast_bmi2_32(state, fast) : decode_fast_bmi2(state, fast);
+        return reader_32 ? SSE_LOOP_ENTRY(decode_fast_bmi2_32)(state, fast)
+                         : SSE_LOOP_ENTRY(decode_fast_bmi2)(state, fast);
     }
 #endif
 #if HAS_SSE2_LOOP
     if (loop_runs(FAST_LOOP_SSE2)) {
-        return reader_32 ? decode_fast_sse2_32(state, fast) : decode_fast_sse2(state, fast);
+        return reader_32 ? SSE_LOOP_ENTRY(decode_fast_sse2_32)(state, fast)
+                         : SSE_LOOP_ENTRY(decode_fast_sse2)(state, fast);
     }
 #endif
     return reader_32 ? decode_fast_portable_32(state, fast) : decode_fast_portable(state, fast);
