@@ -265,13 +265,6 @@ inline uint8_t* address_of(uint8_t* output, uint32_t position) {
 inline uint8_t* address_of(uint8_t*, uint8_t* address) {
     return address;
 }
-// The place of an address, numbered as `like` is.
-inline uint32_t place_of(const uint8_t* output, const uint8_t* address, uint32_t /*like*/) {
-    return static_cast<uint32_t>(address - output);
-}
-inline uint8_t* place_of(const uint8_t*, uint8_t* address, const uint8_t* /*like*/) {
-    return address;
-}
 inline uint32_t ring_slot(uint32_t position) {
     return position & 63;
 }
@@ -319,7 +312,7 @@ FAST_LOOP_INLINE void copy_match(Kept& kept, Place& dirty, uint8_t* output, Plac
     const Place end = out + length;
     // The caller's bytes before dirty are kept already.
     keep_callers_bytes(kept, output, std::max(end, dirty));
-    uint8_t* to = address_of(output, out);
+    uint8_t* to = address_of(output, out);  // and stays the address of place `out`
     const uint8_t* from = to - distance;
     if (distance < 16) {
         // The first 16 bytes in order, each after the byte it may repeat:
@@ -338,6 +331,7 @@ FAST_LOOP_INLINE void copy_match(Kept& kept, Place& dirty, uint8_t* output, Plac
             dirty = std::max(dirty, out + 16);
             return;
         }
+        out += 16;
         to += 16;
         length -= 16;
         distance = PERIODS.of[distance];
@@ -370,14 +364,14 @@ FAST_LOOP_INLINE void copy_match(Kept& kept, Place& dirty, uint8_t* output, Plac
                 done += 32;
             } while (done < length);
         }
-        dirty = place_of(output, to + done, out);
+        dirty = out + done;
         return;
     }
     // The second block ends at the match's end, or repeats the first for a
     // match shorter than 16 bytes; all it reads was written before it.
     const uint32_t last = std::max(length, 16u) - 16;
     copy_block<16, VECTOR>(to + last, from + last);
-    dirty = std::max(dirty, place_of(output, to, out) + 16);
+    dirty = std::max(dirty, out + 16);
 }
 
 // The word-wise bit reader, on a word of W = 64 or 32 bits: `bit_count`
