@@ -51,30 +51,52 @@ Decoded decode(const std::vector<uint8_t>& stream, size_t input_size, uint32_t c
     return d;
 }
 
-// The exact decode against the table-driven one, in each loop this processor
-// can run: with a 64-bit and a 32-bit bit buffer, each portable and compiled
-// for SSE2 and BMI2 where this build and processor have them.
+struct LoopChoice {
+    uint32_t reader_bits;
+    FastLoop loop;
+    std::string name;
+};
+
+// Each loop this processor can run: with a 64-bit and a 32-bit bit buffer,
+// each portable and compiled for SSE2 and BMI2 where this build and
+// processor have them.
+std::vector<LoopChoice> runnable_loops() {
+    const char* const names[] = {"portable loop", "SSE2 loop", "BMI2 loop"};
+    std::vector<LoopChoice> choices;
+    for (uint32_t reader_bits : {64u, 32u}) {
+        for (FastLoop loop : {FAST_LOOP_PORTABLE, FAST_LOOP_SSE2, FAST_LOOP_BMI2}) {
+            if (fast_path_loop_available(loop)) {
+                choices.push_back(
+                    {reader_bits, loop, std::to_string(reader_bits) + "-bit reader, " + names[loop]});
+            }
+        }
+    }
+    return choices;
+}
+
+void use_loop(const LoopChoice& choice) {
+    set_fast_path_reader_bits(choice.reader_bits);
+    set_fast_path_best_loop(choice.loop);
+}
+
+void use_default_loop() {
+    set_fast_path_best_loop(FAST_LOOP_BMI2);
+    set_fast_path_reader_bits(FAST_DEFAULT_READER_BITS);
+}
+
+// The exact decode against the table-driven one, in each loop.
 void expect_same_both_ways(const std::vector<uint8_t>& stream, size_t input_size,
                            uint32_t capacity, bool count_only, const std::string& what) {
     const Decoded exact = decode(stream, input_size, capacity, count_only, false);
-    for (uint32_t reader_bits : {64u, 32u}) {
-        for (FastLoop loop : {FAST_LOOP_PORTABLE, FAST_LOOP_SSE2, FAST_LOOP_BMI2}) {
-            if (!fast_path_loop_available(loop)) {
-                continue;
-            }
-            set_fast_path_reader_bits(reader_bits);
-            set_fast_path_best_loop(loop);
-            const Decoded fast = decode(stream, input_size, capacity, count_only, true);
-            set_fast_path_best_loop(FAST_LOOP_BMI2);
-            set_fast_path_reader_bits(FAST_DEFAULT_READER_BITS);
-            const char* const names[] = {"portable loop)", "SSE2 loop)", "BMI2 loop)"};
-            const std::string which =
-                what + " (" + std::to_string(reader_bits) + "-bit reader, " + names[loop];
-            ASSERT_EQ(fast.status, exact.status) << which;
-            ASSERT_EQ(fast.produced, exact.produced) << which;
-            ASSERT_EQ(fast.consumed, exact.consumed) << which;
-            ASSERT_TRUE(fast.buffer == exact.buffer) << which;
-        }
+    for (const LoopChoice& choice : runnable_loops()) {
+        use_loop(choice);
+        const Decoded fast = decode(stream, input_size, capacity, count_only, true);
+        use_default_loop();
+        const std::string which = what + " (" + choice.name + ")";
+        ASSERT_EQ(fast.status, exact.status) << which;
+        ASSERT_EQ(fast.produced, exact.produced) << which;
+        ASSERT_EQ(fast.consumed, exact.consumed) << which;
+        ASSERT_TRUE(fast.buffer == exact.buffer) << which;
     }
 }
 
@@ -327,22 +349,15 @@ void call_on_misaligned_stack(StackCall* call) {
 TEST(FastPath, LoopsRunOnAStackAlignedTo4BytesOnly) {
     const std::vector<uint8_t> data = mixed_data(100000, 11);
     const std::vector<uint8_t> stream = zlib_deflate_raw(data, 6, Z_DEFAULT_STRATEGY);
-    for (uint32_t reader_bits : {64u, 32u}) {
-        for (FastLoop loop : {FAST_LOOP_PORTABLE, FAST_LOOP_SSE2, FAST_LOOP_BMI2}) {
-            if (!fast_path_loop_available(loop)) {
-                continue;
-            }
-            set_fast_path_reader_bits(reader_bits);
-            set_fast_path_best_loop(loop);
-            std::vector<uint8_t> output(data.size());
-            StackCall call{output.data(), static_cast<uint32_t>(output.size()), stream.data(),
-                           static_cast<uint32_t>(stream.size()), -1};
-            call_on_misaligned_stack(&call);
-            set_fast_path_best_loop(FAST_LOOP_BMI2);
-            set_fast_path_reader_bits(FAST_DEFAULT_READER_BITS);
-            EXPECT_EQ(call.status, INFLATE_OK) << reader_bits << "-bit reader, loop " << loop;
-            EXPECT_TRUE(output == data) << reader_bits << "-bit reader, loop " << loop;
-        }
+    for (const LoopChoice& choice : runnable_loops()) {
+        std::vector<uint8_t> output(data.size());
+        StackCall call{output.data(), static_cast<uint32_t>(output.size()), stream.data(),
+                       static_cast<uint32_t>(stream.size()), -1};
+        use_loop(choice);
+        call_on_misaligned_stack(&call);
+        use_default_loop();
+        EXPECT_EQ(call.status, INFLATE_OK) << choice.name;
+        EXPECT_TRUE(output == data) << choice.name;
     }
 }
 #endif
