@@ -235,6 +235,38 @@ TEST(FastPath, BytesPastTheOutputStayTheCallers) {
     }
 }
 
+// A match is copied by its width: byte by byte or 8 bytes at a time below a
+// distance of 16, two 16-byte blocks up to 32 bytes (the second placed by
+// length), 32-byte steps beyond; all but the two blocks may write past the
+// match's end. Streams of matches of every length from 3 up, each after a
+// literal, end with a match of each length up to 66, at distances on both
+// sides of each width's edge: every byte written and every byte past the
+// output must be as the exact decode leaves them.
+TEST(FastPath, EveryShortLengthAtEveryCopyWidth) {
+    const std::vector<uint8_t> lead = random_bytes(300, 7);
+    for (int distance : {1, 7, 8, 15, 16, 17, 31, 32, 33, 64, 299}) {
+        for (int last = 3; last <= 66; ++last) {
+            BitWriter w;
+            put_block_header(w, true, 1);
+            for (uint8_t b : lead) {
+                put_fixed_litlen(w, b);
+            }
+            uint32_t n = 300;
+            for (int length = 3; length <= last; ++length) {
+                put_fixed_litlen(w, length);
+                put_fixed_match(w, length, distance);
+                n += static_cast<uint32_t>(length) + 1;
+            }
+            put_fixed_litlen(w, 256);
+            put_trailing(w, 16);
+            const std::string what =
+                "distance " + std::to_string(distance) + ", last length " + std::to_string(last);
+            ASSERT_EQ(decode(w.bytes, w.bytes.size(), n, false, false).status, INFLATE_OK) << what;
+            expect_same_both_ways(w.bytes, w.bytes.size(), n + FAST_OUTPUT_MARGIN, false, what);
+        }
+    }
+}
+
 // A 32-bit bit buffer has 24 bits after a refill: a 15-bit distance code with
 // 13 extra bits does not fit, and must be handed back, not read past the bits
 // accounted for. Matches at distances of 16385 and more (symbols 28 and 29,
