@@ -16,15 +16,23 @@ inline constexpr int32_t FAST_DISTANCE_BITS = 8;
 
 // A lookup entry, indexed by the next FAST_*_BITS stream bits (first bit lowest):
 //   bits 0..7   bits to consume: the code and the extra bits after it
-//   bits 8..11  code length alone (0 for FAST_LONG)
-//   bits 12..13 for a special entry: FAST_END_OF_BLOCK, FAST_INVALID or FAST_LONG
-//   bits 16..30 the length or distance base (or 0)
-//   bit 30      special: not a literal, length or distance (litlen entries only)
+//   bits 8..11  bits before the extra bits still to read: the code length,
+//               or all of bits 0..7 where the entry holds a whole length
+//               (0 for FAST_LONG)
+//   bits 12..13 for a special entry: FAST_LENGTH_EXTRA, FAST_END_OF_BLOCK,
+//               FAST_INVALID or FAST_LONG
+//   bits 16..24 the distance base; a length, whole where its extra bits fit
+//               in the table beside its code, else its base (FAST_LENGTH_EXTRA)
+//   bit 30      special: not a literal or a whole length (litlen entries only)
 //   bit 31      literal; its byte is bits 16..23
-// Worked value: fixed-code length symbol 265 (code 0001001, 7 bits, 1 extra
-// bit, base 11) is 8 | 7 << 8 | 11 << 16.
+// Worked values: fixed-code length symbol 265 (code 0001001, 7 bits, 1 extra
+// bit, lengths 11 and 12) is 8 | 8 << 8 | 11 << 16 at the patterns whose
+// eighth bit is 0, and 8 | 8 << 8 | 12 << 16 where it is 1. Symbol 280 (8
+// bits, 4 extra bits, base 115) does not fit in 11 bits: it is
+// 12 | 8 << 8 | 115 << 16 | FAST_SPECIAL_FLAG, of kind FAST_LENGTH_EXTRA.
 inline constexpr uint32_t FAST_LITERAL_FLAG = 0x80000000u;
 inline constexpr uint32_t FAST_SPECIAL_FLAG = 0x40000000u;
+inline constexpr uint32_t FAST_LENGTH_EXTRA = 0;  // a length whose extra bits do not fit in the table
 inline constexpr uint32_t FAST_END_OF_BLOCK = 1;
 inline constexpr uint32_t FAST_INVALID = 2;  // no code, or symbol 286/287: the exact decode reports it
 inline constexpr uint32_t FAST_LONG = 3;     // the code is longer than the table's bits

@@ -267,6 +267,67 @@ TEST(FastPath, EveryShortLengthAtEveryCopyWidth) {
     }
 }
 
+// A length comes whole from its table entry, or as a base whose extra bits the
+// loop reads (FAST_LENGTH_EXTRA: the code and its extra bits pass the table's
+// 11 bits), or from the walk beyond the table. Every length from 3 to 258 is
+// decoded through each, in codes that put the length codes at 5 bits (all
+// whole), at 10 bits (whole up to one extra bit), at 15 bits (all walked), and
+// in the fixed code (7 and 8 bits: lengths from 115 on are not whole).
+TEST(FastPath, EveryLengthThroughEachKindOfEntry) {
+    struct Code {
+        std::string name;
+        std::vector<int> litlen;  // empty: the fixed code
+    };
+    // Literals 'a'.., then end of block and the 29 length symbols.
+    const auto code_with = [](std::initializer_list<int> literal_lengths, int end_length, int length_bits) {
+        std::vector<int> lengths(286, 0);
+        int symbol = 'a';
+        for (const int len : literal_lengths) {
+            lengths[static_cast<size_t>(symbol++)] = len;
+        }
+        lengths[256] = end_length;
+        std::fill(lengths.begin() + 257, lengths.end(), length_bits);
+        return lengths;
+    };
+    const Code codes[] = {
+        {"fixed code", {}},
+        {"5-bit length codes", code_with({5, 5}, 5, 5)},
+        {"10-bit length codes", code_with({1, 2, 3, 4, 5, 10}, 9, 10)},
+        {"15-bit length codes", code_with({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 15}, 14, 15)},
+    };
+    const int literals = 2;  // 'a' and 'b' are in every code
+    for (const Code& code : codes) {
+        for (const int distance : {1, 300}) {
+            BitWriter w;
+            DynamicCodes dynamic;
+            const auto put_literal = [&](int symbol) {
+                code.litlen.empty() ? put_fixed_litlen(w, symbol) : put_symbol(w, dynamic.litlen, symbol);
+            };
+            if (code.litlen.empty()) {
+                put_block_header(w, true, 1);
+            } else {
+                dynamic = put_dynamic_header(w, true, code.litlen, lengths_with(17, {{0, 1}, {16, 1}}));
+            }
+            uint32_t n = 0;
+            for (; n < 300; ++n) {
+                put_literal('a' + static_cast<int>(n * 7 % 11 % literals));
+            }
+            for (int length = 3; length <= 258; ++length) {
+                put_literal('a' + length % literals);
+                code.litlen.empty() ? put_fixed_match(w, length, distance)
+                                    : put_dynamic_match(w, dynamic, length, distance);
+                n += static_cast<uint32_t>(length) + 1;
+            }
+            put_literal(256);
+            put_trailing(w, 16);
+            const std::string what = code.name + ", distance " + std::to_string(distance);
+            ASSERT_EQ(decode(w.bytes, w.bytes.size(), n, false, false).status, INFLATE_OK) << what;
+            expect_same_both_ways(w.bytes, w.bytes.size(), n + FAST_OUTPUT_MARGIN, false, what);
+            expect_same_both_ways(w.bytes, w.bytes.size(), 0, true, what + ", count-only");
+        }
+    }
+}
+
 // A 32-bit bit buffer has 24 bits after a refill: a 15-bit distance code with
 // 13 extra bits does not fit, and must be handed back, not read past the bits
 // accounted for. Matches at distances of 16385 and more (symbols 28 and 29,
@@ -415,9 +476,14 @@ Canonical canonical_decode(const HuffmanTable& table, uint32_t bits) {
     return {symbol, static_cast<int32_t>(8 * state.input_count) - state.bit_count};
 }
 
+uint32_t special_entry_of(uint32_t kind) {
+    return FAST_SPECIAL_FLAG | kind << 12;
+}
+
 // Every entry of a lookup table says what the bit-by-bit decode of its bits
-// says: the symbol's literal, base and extra bits, the code length, or that
-// the code is longer than the table (LONG) or missing (INVALID).
+// says: the symbol's literal, whole length (with its extra bits from the
+// pattern), base and extra bits, the code length, or that the code is longer
+// than the table (LONG) or missing (INVALID).
 template <int32_t BITS, int32_t SYMBOLS>
 void expect_table_matches(const FastTable<BITS, SYMBOLS>& fast, const HuffmanTable& table,
                           bool litlen, const std::string& what) {
@@ -440,16 +506,27 @@ void expect_table_matches(const FastTable<BITS, SYMBOLS>& fast, const HuffmanTab
             EXPECT_EQ(kind, FAST_INVALID);
             continue;
         }
-        ASSERT_EQ((e >> 8) & 15, static_cast<uint32_t>(c.length));
+        const uint32_t len = static_cast<uint32_t>(c.length);
         if (litlen && c.symbol < 256) {
-            EXPECT_EQ(e & 0xFFFF00FFu, FAST_LITERAL_FLAG | static_cast<uint32_t>(c.symbol) << 16 | static_cast<uint32_t>(c.length));
+            EXPECT_EQ(e, FAST_LITERAL_FLAG | static_cast<uint32_t>(c.symbol) << 16 | len << 8 | len);
         } else if (litlen && c.symbol == 256) {
-            EXPECT_EQ(kind, FAST_END_OF_BLOCK);
+            EXPECT_EQ(e, special_entry_of(FAST_END_OF_BLOCK) | len << 8 | len);
+        } else if (litlen) {
+            // A whole length where the extra bits fit beside the code.
+            const int32_t k = c.symbol - 257;
+            const uint32_t base = static_cast<uint32_t>(LENGTH_BASE[k]);
+            const uint32_t extra = static_cast<uint32_t>(LENGTH_EXTRA[k]);
+            const uint32_t bits = len + extra;
+            if (bits <= BITS) {
+                const uint32_t length = base + ((i >> len) & ((1u << extra) - 1));
+                EXPECT_EQ(e, length << 16 | bits << 8 | bits);
+            } else {
+                EXPECT_EQ(e, special_entry_of(FAST_LENGTH_EXTRA) | base << 16 | len << 8 | bits);
+            }
         } else {
-            const int32_t k = litlen ? c.symbol - 257 : c.symbol;
-            const uint32_t base = static_cast<uint32_t>(litlen ? LENGTH_BASE[k] : DISTANCE_BASE[k]);
-            const uint32_t extra = static_cast<uint32_t>(litlen ? LENGTH_EXTRA[k] : DISTANCE_EXTRA[k]);
-            EXPECT_EQ(e, base << 16 | static_cast<uint32_t>(c.length) << 8 | (static_cast<uint32_t>(c.length) + extra));
+            const uint32_t base = static_cast<uint32_t>(DISTANCE_BASE[c.symbol]);
+            const uint32_t extra = static_cast<uint32_t>(DISTANCE_EXTRA[c.symbol]);
+            EXPECT_EQ(e, base << 16 | len << 8 | (len + extra));
         }
     }
 }
