@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <type_traits>
 
 #include "block_data.h"
@@ -96,7 +97,17 @@ constexpr uint32_t reverse15(uint32_t bits) {
 // 0, 10, 11, whose stream bits read as numbers (first bit lowest) are 0, 1
 // and 3. Length 1: [A INVALID]. Copy, then length 2: [A B A C]. Copy:
 // [A B A C A B A C].
-template <int32_t BITS, int32_t SYMBOLS, typename EntryOf>
+// With WHOLE_LENGTHS, a length code of L bits whose E extra bits fit in the
+// table beside it gets the whole length in its entries, so that the loop
+// reads no extra bits for most matches (4 instructions fewer each): the
+// pattern with the code's L bits and then the E-bit value x holds base + x
+// and consumes L + E bits, placed as a code of L + E bits would be, one
+// store each, and copied on with the rest. One whose extra bits do not fit
+// is marked FAST_LENGTH_EXTRA, for the loop to read them. Worked value:
+// fixed-code symbol 265 (code 0001001, stream bits 1001000 = 72, 1 extra
+// bit, base 11) is placed at 72 (length 11) and 200 (length 12) once the
+// table holds the codes of up to 8 bits.
+template <bool WHOLE_LENGTHS = false, int32_t BITS, int32_t SYMBOLS, typename EntryOf>
 constexpr void build_fast_table(FastTable<BITS, SYMBOLS>& fast, const HuffmanTable& table,
                                 EntryOf entry_of_symbol) {
     fast.entries[0] = special_entry(FAST_INVALID);
@@ -106,6 +117,14 @@ constexpr void build_fast_table(FastTable<BITS, SYMBOLS>& fast, const HuffmanTab
     fast.first[0] = 0;
     fast.count[0] = 0;
     fast.offset[0] = 0;
+    // Length codes waiting for the stage of their bits and extra bits.
+    struct Whole {
+        uint32_t stream_bits;
+        uint32_t code_length;
+        uint32_t entry;
+    };
+    Whole waiting[std::size(LENGTH_BASE)] = {};
+    uint32_t waiting_count = 0;
     for (int32_t len = 1; len <= MAX_CODE_BITS; ++len) {
         if (len >= 2 && len <= BITS) {
             const uint32_t half = 1u << (len - 1);
@@ -117,6 +136,17 @@ constexpr void build_fast_table(FastTable<BITS, SYMBOLS>& fast, const HuffmanTab
                 std::memcpy(fast.entries + half, fast.entries, half * sizeof fast.entries[0]);
             }
         }
+        for (uint32_t w = 0; w < waiting_count; ++w) {
+            const Whole& whole = waiting[w];
+            const uint32_t extra = whole.entry & 0xFF;
+            if (whole.code_length + extra == static_cast<uint32_t>(len)) {
+                for (uint32_t x = 0; x < (1u << extra); ++x) {
+                    const uint32_t length = (whole.entry >> 16) + x;
+                    fast.entries[whole.stream_bits | x << whole.code_length] =
+                        length << 16 | static_cast<uint32_t>(len) << 8 | static_cast<uint32_t>(len);
+                }
+            }
+        }
         const uint32_t count = static_cast<uint32_t>(table.length_counts[len]);
         fast.first[len] = code;
         fast.count[len] = count;
@@ -126,7 +156,16 @@ constexpr void build_fast_table(FastTable<BITS, SYMBOLS>& fast, const HuffmanTab
             fast.entry_of[position] = entry;
             const uint32_t stream_bits = reverse15(code << (MAX_CODE_BITS - len));
             if (len <= BITS) {
-                fast.entries[stream_bits] = with_code_length(entry, static_cast<uint32_t>(len));
+                uint32_t placed = with_code_length(entry, static_cast<uint32_t>(len));
+                const uint32_t extra = entry & 0xFF;  // of a length entry
+                if (WHOLE_LENGTHS && !(entry & (FAST_LITERAL_FLAG | FAST_SPECIAL_FLAG)) && extra != 0) {
+                    if (static_cast<uint32_t>(len) + extra <= BITS) {
+                        waiting[waiting_count++] = {stream_bits, static_cast<uint32_t>(len), entry};
+                    } else {
+                        placed |= FAST_SPECIAL_FLAG;
+                    }
+                }
+                fast.entries[stream_bits] = placed;
             } else {
                 fast.entries[stream_bits & ((1u << BITS) - 1)] = special_entry(FAST_LONG);
             }
@@ -135,45 +174,9 @@ constexpr void build_fast_table(FastTable<BITS, SYMBOLS>& fast, const HuffmanTab
     }
 }
 
-// A length code of L bits whose E extra bits fit in the table beside it gets
-// the whole length in its entries: the entry at each pattern whose low L bits
-// are the code holds base + the E bits above them, and consumes L + E bits.
-// So most matches need no extra bits read in the loop: 4 instructions fewer
-// each. One whose extra bits do not fit is marked FAST_LENGTH_EXTRA, for the
-// loop to read them. Worked value: fixed-code symbol 265 (code 0001001,
-// stream bits 1001000 = 72, 1 extra bit, base 11): entries 72 + 128k hold
-// length 11 for even k and 12 for odd k.
-constexpr void add_whole_lengths(FastLitlenTable& fast) {
-    constexpr uint32_t SIZE = 1u << FAST_LITLEN_BITS;
-    for (int32_t len = 1; len <= FAST_LITLEN_BITS; ++len) {
-        for (uint32_t k = 0; k < fast.count[len]; ++k) {
-            const uint32_t entry = fast.entry_of[fast.offset[len] + k];
-            if (entry & (FAST_LITERAL_FLAG | FAST_SPECIAL_FLAG)) {
-                continue;
-            }
-            const uint32_t code = fast.first[len] + k;
-            const uint32_t stream_bits = reverse15(code << (MAX_CODE_BITS - len));
-            const uint32_t extra = entry & 0xFF;
-            const uint32_t step = 1u << len;
-            if (static_cast<uint32_t>(len) + extra > FAST_LITLEN_BITS) {
-                for (uint32_t i = stream_bits; i < SIZE; i += step) {
-                    fast.entries[i] |= FAST_SPECIAL_FLAG;
-                }
-                continue;
-            }
-            const uint32_t bits = static_cast<uint32_t>(len) + extra;
-            for (uint32_t i = stream_bits; i < SIZE; i += step) {
-                const uint32_t length = (entry >> 16) + ((i >> len) & ((1u << extra) - 1));
-                fast.entries[i] = length << 16 | bits << 8 | bits;
-            }
-        }
-    }
-}
-
 constexpr void build_fast_code_tables(FastCode& fast, const HuffmanTable& litlen,
                                       const HuffmanTable& distance) {
-    build_fast_table(fast.litlen, litlen, litlen_entry);
-    add_whole_lengths(fast.litlen);
+    build_fast_table<true>(fast.litlen, litlen, litlen_entry);
     build_fast_table(fast.distance, distance, distance_entry);
 }
 
