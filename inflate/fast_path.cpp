@@ -143,7 +143,7 @@ constexpr void build_fast_table(FastTable<BITS, SYMBOLS>& fast, const HuffmanTab
                 for (uint32_t x = 0; x < (1u << extra); ++x) {
                     const uint32_t length = (whole.entry >> 16) + x;
                     fast.entries[whole.stream_bits | x << whole.code_length] =
-                        length << 16 | static_cast<uint32_t>(len) << 8 | static_cast<uint32_t>(len);
+                        with_code_length(length << 16, static_cast<uint32_t>(len));
                 }
             }
         }
@@ -368,9 +368,9 @@ constexpr SecondBlock SECOND_BLOCK = make_second_block();
 // pointer past the buffer's end is undefined.
 inline constexpr uintptr_t OUTPUT_PREFETCH_AHEAD = 1024;
 
-inline void prefetch_for_write([[maybe_unused]] const uint8_t* from, [[maybe_unused]] uintptr_t ahead) {
+inline void prefetch_for_write([[maybe_unused]] const uint8_t* at, [[maybe_unused]] uintptr_t ahead) {
 #if defined(__GNUC__)
-    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(from) + ahead), 1);
+    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(at) + ahead), 1);
 #endif
 }
 
