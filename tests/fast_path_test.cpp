@@ -235,6 +235,43 @@ TEST(FastPath, BytesPastTheOutputStayTheCallers) {
     }
 }
 
+// One final block: 300 literals, then for each length from 3 to `last` a
+// literal and a match of that length at `distance`, then end of block. The
+// code is the fixed one where `litlen` is empty, else a dynamic one with
+// these literal/length code lengths and distance codes 0 and 16 (distances 1
+// to 384). `literal(k)` is the symbol of the k-th literal. The stream is
+// exact to the end of block, then zeros.
+struct MatchRun {
+    std::vector<uint8_t> bytes;
+    uint32_t size;  // decoded
+};
+template <typename Literal>
+MatchRun matches_of_each_length(const std::vector<int>& litlen, int distance, int last, Literal literal) {
+    BitWriter w;
+    DynamicCodes dynamic;
+    if (litlen.empty()) {
+        put_block_header(w, true, 1);
+    } else {
+        dynamic = put_dynamic_header(w, true, litlen, lengths_with(17, {{0, 1}, {16, 1}}));
+    }
+    int k = 0;
+    const auto put_literal = [&](int symbol) {
+        litlen.empty() ? put_fixed_litlen(w, symbol) : put_symbol(w, dynamic.litlen, symbol);
+    };
+    for (; k < 300; ++k) {
+        put_literal(literal(k));
+    }
+    uint32_t size = 300;
+    for (int length = 3; length <= last; ++length) {
+        put_literal(literal(k++));
+        litlen.empty() ? put_fixed_match(w, length, distance) : put_dynamic_match(w, dynamic, length, distance);
+        size += static_cast<uint32_t>(length) + 1;
+    }
+    put_literal(256);
+    put_trailing(w, 16);
+    return {w.bytes, size};
+}
+
 // A match is copied by its width: byte by byte or 8 bytes at a time below a
 // distance of 16, two 16-byte blocks up to 32 bytes (the second placed by
 // length), 32-byte steps beyond; all but the two blocks may write past the
@@ -244,25 +281,15 @@ TEST(FastPath, BytesPastTheOutputStayTheCallers) {
 // output must be as the exact decode leaves them.
 TEST(FastPath, EveryShortLengthAtEveryCopyWidth) {
     const std::vector<uint8_t> lead = random_bytes(300, 7);
+    // The lead's random bytes, then before each match its length.
+    const auto literal = [&](int k) { return k < 300 ? int{lead[static_cast<size_t>(k)]} : k - 297; };
     for (int distance : {1, 7, 8, 15, 16, 17, 31, 32, 33, 64, 299}) {
         for (int last = 3; last <= 66; ++last) {
-            BitWriter w;
-            put_block_header(w, true, 1);
-            for (uint8_t b : lead) {
-                put_fixed_litlen(w, b);
-            }
-            uint32_t n = 300;
-            for (int length = 3; length <= last; ++length) {
-                put_fixed_litlen(w, length);
-                put_fixed_match(w, length, distance);
-                n += static_cast<uint32_t>(length) + 1;
-            }
-            put_fixed_litlen(w, 256);
-            put_trailing(w, 16);
+            const MatchRun run = matches_of_each_length({}, distance, last, literal);
             const std::string what =
                 "distance " + std::to_string(distance) + ", last length " + std::to_string(last);
-            ASSERT_EQ(decode(w.bytes, w.bytes.size(), n, false, false).status, INFLATE_OK) << what;
-            expect_same_both_ways(w.bytes, w.bytes.size(), n + FAST_OUTPUT_MARGIN, false, what);
+            ASSERT_EQ(decode(run.bytes, run.bytes.size(), run.size, false, false).status, INFLATE_OK) << what;
+            expect_same_both_ways(run.bytes, run.bytes.size(), run.size + FAST_OUTPUT_MARGIN, false, what);
         }
     }
 }
@@ -295,35 +322,15 @@ TEST(FastPath, EveryLengthThroughEachKindOfEntry) {
         {"10-bit length codes", code_with({1, 2, 3, 4, 5, 10}, 9, 10)},
         {"15-bit length codes", code_with({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 15}, 14, 15)},
     };
-    const int literals = 2;  // 'a' and 'b' are in every code
+    // 'a' and 'b', which every code has: mixed in the lead, alternating after.
+    const auto literal = [](int k) { return 'a' + (k < 300 ? k * 7 % 11 % 2 : (k - 297) % 2); };
     for (const Code& code : codes) {
         for (const int distance : {1, 300}) {
-            BitWriter w;
-            DynamicCodes dynamic;
-            const auto put_literal = [&](int symbol) {
-                code.litlen.empty() ? put_fixed_litlen(w, symbol) : put_symbol(w, dynamic.litlen, symbol);
-            };
-            if (code.litlen.empty()) {
-                put_block_header(w, true, 1);
-            } else {
-                dynamic = put_dynamic_header(w, true, code.litlen, lengths_with(17, {{0, 1}, {16, 1}}));
-            }
-            uint32_t n = 0;
-            for (; n < 300; ++n) {
-                put_literal('a' + static_cast<int>(n * 7 % 11 % literals));
-            }
-            for (int length = 3; length <= 258; ++length) {
-                put_literal('a' + length % literals);
-                code.litlen.empty() ? put_fixed_match(w, length, distance)
-                                    : put_dynamic_match(w, dynamic, length, distance);
-                n += static_cast<uint32_t>(length) + 1;
-            }
-            put_literal(256);
-            put_trailing(w, 16);
+            const MatchRun run = matches_of_each_length(code.litlen, distance, 258, literal);
             const std::string what = code.name + ", distance " + std::to_string(distance);
-            ASSERT_EQ(decode(w.bytes, w.bytes.size(), n, false, false).status, INFLATE_OK) << what;
-            expect_same_both_ways(w.bytes, w.bytes.size(), n + FAST_OUTPUT_MARGIN, false, what);
-            expect_same_both_ways(w.bytes, w.bytes.size(), 0, true, what + ", count-only");
+            ASSERT_EQ(decode(run.bytes, run.bytes.size(), run.size, false, false).status, INFLATE_OK) << what;
+            expect_same_both_ways(run.bytes, run.bytes.size(), run.size + FAST_OUTPUT_MARGIN, false, what);
+            expect_same_both_ways(run.bytes, run.bytes.size(), 0, true, what + ", count-only");
         }
     }
 }
