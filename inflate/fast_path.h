@@ -67,6 +67,8 @@ extern const FastCode fixed_fast_code;
 // Decodes literals and matches while at least FAST_INPUT_MARGIN input bytes and
 // FAST_OUTPUT_MARGIN bytes of room remain: the longest match, plus the 32
 // bytes past it that a match copy may read and write (and puts back).
+// It also hands back once the output reaches 32 KiB, the largest distance:
+// a call from there on tests no distance against the output's start.
 // Returns 1 when it consumed the block's end-of-block symbol, 0 when it
 // handed back (at once where the margins are not there); either way the
 // state satisfies every invariant of InflateState, and the buffer past

@@ -386,6 +386,44 @@ TEST(FastPath, LongDistanceCodesWithManyExtraBits) {
     expect_same_both_ways(stream, stream.size(), 0, true, "long distance codes, count-only");
 }
 
+// Distances are tested against the output's start only until it holds 32 KiB,
+// the largest distance. A match one byte too far just before that must still
+// fail as the exact decode fails it, without a read before the buffer; from
+// 32 KiB on, the largest distance is valid. Each stream: a literal, runs at
+// distance 1 up to `before` bytes, a probe match, then a match at 32768.
+TEST(FastPath, DistanceTooFarJustBeforeTheFirst32KiB) {
+    struct Probe {
+        int before;
+        int distance;
+        int32_t status;
+    };
+    const Probe probes[] = {
+        {32767, 32768, INFLATE_DISTANCE_TOO_FAR}, {32766, 32767, INFLATE_DISTANCE_TOO_FAR},
+        {32500, 32768, INFLATE_DISTANCE_TOO_FAR}, {32767, 32767, INFLATE_OK},
+        {32768, 32768, INFLATE_OK},               {32769, 32768, INFLATE_OK},
+        {32510, 32510, INFLATE_OK},
+    };
+    for (const Probe& probe : probes) {
+        BitWriter w;
+        put_block_header(w, true, 1);
+        put_fixed_litlen(w, 'a');
+        for (int left = probe.before - 1; left > 0;) {
+            const int length = left <= 258 ? left : std::min(258, left - 3);
+            put_fixed_match(w, length, 1);
+            left -= length;
+        }
+        put_fixed_match(w, 258, probe.distance);
+        put_fixed_match(w, 100, 32768);
+        put_fixed_litlen(w, 256);
+        put_trailing(w, 16);
+        const uint32_t size = static_cast<uint32_t>(probe.before) + 358;
+        const std::string what = std::to_string(probe.distance) + " after " + std::to_string(probe.before);
+        ASSERT_EQ(decode(w.bytes, w.bytes.size(), size, false, false).status, probe.status) << what;
+        expect_same_both_ways(w.bytes, w.bytes.size(), size + FAST_OUTPUT_MARGIN, false, what);
+        expect_same_both_ways(w.bytes, w.bytes.size(), 0, true, what + ", count-only");
+    }
+}
+
 // Damaged streams reach every hand-back: unmatched codes, symbols 286/287,
 // distances too far, bad headers after fast-decoded data.
 TEST(FastPath, DamagedStreamsFailTheSameWay) {
