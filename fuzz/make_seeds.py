@@ -231,6 +231,10 @@ def hand_streams():
     s["distance_first"] = stream(lambda w: fixed_block(w, 1, [(257, 0, 0, 0, 0, 0)]))
     s["distance_too_far"] = stream(lambda w: fixed_block(
         w, 1, lit("abcde") + [(257, 0, 4, 1, 0, 1)]))
+    # "a" and 127 x 258 at distance 1 make 32767 bytes, one short of the
+    # largest distance, which the last match asks for
+    s["distance_too_far_before_32k"] = stream(lambda w: fixed_block(
+        w, 1, lit("a") + [(285, 0, 0, 0, 0, 0)] * 127 + [(257, 0, 29, 8191, 0, 13)]))
     return s
 
 
