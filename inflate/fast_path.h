@@ -21,8 +21,9 @@ inline constexpr int32_t FAST_DISTANCE_BITS = 8;
 //               (0 for FAST_LONG)
 //   bits 12..13 for a special entry: FAST_LENGTH_EXTRA, FAST_END_OF_BLOCK,
 //               FAST_INVALID or FAST_LONG
-//   bits 16..24 the distance base; a length, whole where its extra bits fit
-//               in the table beside its code, else its base (FAST_LENGTH_EXTRA)
+//   bits 16..30 the distance base (distance entries); in litlen entries
+//               bits 16..24 a length, whole where its extra bits fit in the
+//               table beside its code, else its base (FAST_LENGTH_EXTRA)
 //   bit 30      special: not a literal or a whole length (litlen entries only)
 //   bit 31      literal; its byte is bits 16..23
 // Worked values: fixed-code length symbol 265 (code 0001001, 7 bits, 1 extra
