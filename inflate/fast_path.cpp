@@ -284,18 +284,19 @@ inline void copy_block(uint8_t* out, const uint8_t* from) {
 //   dirty: [out, dirty) may hold bytes written past a match's end; from
 //          dirty on, the buffer is as the caller left it.
 //          dirty - out <= 31 after every literal and match.
-//   bytes: the caller's byte at place p is bytes[64 + p % 64] for every p
-//          in [out, dirty). Each save of 16 bytes from place t lands twice,
-//          at t % 64 and at 64 + t % 64, so that place p is at 64 + p % 64
-//          whether or not the 16 bytes wrap past a multiple of 64 (a
-//          multiple of 64 in the buffer or in the address space: either
-//          numbering works, as long as one is kept). A save overwrites only
-//          places more than 48 bytes before its own, which lie before the
-//          match's end.
+//   bytes: the caller's byte at place p is bytes[256 + p % 256] for every
+//          p in [out, dirty). Each save of 16 bytes from place t lands
+//          twice, at t % 256 and at 256 + t % 256, so that place p is at
+//          256 + p % 256 whether or not the 16 bytes wrap past a multiple of
+//          256 (in the buffer or in the address space: either numbering
+//          works, as long as one is kept). A save overwrites only places
+//          more than 240 bytes before its own, which lie before the match's
+//          end. The ring is 256 bytes so that a place's slot is its low
+//          byte, taken in one instruction where a mask of 63 took two.
 // dirty is a variable of its own, not a member: beside the array it would
 // live in memory, and it is read and written by every match.
 struct Kept {
-    uint8_t bytes[144];
+    uint8_t bytes[2 * 256 + 16];
 };
 
 inline uint8_t* address_of(uint8_t* output, size_t position) {
@@ -305,24 +306,24 @@ inline uint8_t* address_of(uint8_t*, uint8_t* address) {
     return address;
 }
 inline uint32_t ring_slot(size_t position) {
-    return static_cast<uint32_t>(position & 63);
+    return static_cast<uint32_t>(position & 255);
 }
 inline uint32_t ring_slot(const uint8_t* address) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address) & 63);
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address) & 255);
 }
 
 // Keeps the caller's bytes [t, t + 16).
 template <typename Place>
 inline void keep_callers_bytes(Kept& kept, uint8_t* output, Place t) {
-    const size_t slot = ring_slot(t);  // wide, so the 64 folds into the store's offset
+    const size_t slot = ring_slot(t);  // wide, so the 256 folds into the store's offset
     std::memcpy(kept.bytes + slot, address_of(output, t), 16);
-    std::memcpy(kept.bytes + 64 + slot, address_of(output, t), 16);
+    std::memcpy(kept.bytes + 256 + slot, address_of(output, t), 16);
 }
 
 template <typename Place>
 inline void restore_callers_bytes(const Kept& kept, Place dirty, uint8_t* output, Place out) {
     for (Place p = out; p < dirty; ++p) {
-        *address_of(output, p) = kept.bytes[64 + ring_slot(p)];
+        *address_of(output, p) = kept.bytes[256 + ring_slot(p)];
     }
 }
 
