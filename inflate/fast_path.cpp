@@ -291,12 +291,14 @@ inline void copy_block(uint8_t* out, const uint8_t* from) {
 //          256 (in the buffer or in the address space: either numbering
 //          works, as long as one is kept). A save overwrites only places
 //          more than 240 bytes before its own, which lie before the match's
-//          end. The ring is 256 bytes so that a place's slot is its low
-//          byte, taken in one instruction where a mask of 63 took two.
+//          end.
 // dirty is a variable of its own, not a member: beside the array it would
 // live in memory, and it is read and written by every match.
+// The ring is 256 bytes so that a place's slot is its low byte, taken in one
+// instruction where a mask of 63 took two.
+inline constexpr uint32_t KEPT_RING = 256;
 struct Kept {
-    uint8_t bytes[2 * 256 + 16];
+    uint8_t bytes[2 * KEPT_RING + 16];
 };
 
 inline uint8_t* address_of(uint8_t* output, size_t position) {
@@ -306,24 +308,24 @@ inline uint8_t* address_of(uint8_t*, uint8_t* address) {
     return address;
 }
 inline uint32_t ring_slot(size_t position) {
-    return static_cast<uint32_t>(position & 255);
+    return static_cast<uint32_t>(position & (KEPT_RING - 1));
 }
 inline uint32_t ring_slot(const uint8_t* address) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address) & 255);
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address) & (KEPT_RING - 1));
 }
 
 // Keeps the caller's bytes [t, t + 16).
 template <typename Place>
 inline void keep_callers_bytes(Kept& kept, uint8_t* output, Place t) {
-    const size_t slot = ring_slot(t);  // wide, so the 256 folds into the store's offset
+    const size_t slot = ring_slot(t);  // wide, so KEPT_RING folds into the store's offset
     std::memcpy(kept.bytes + slot, address_of(output, t), 16);
-    std::memcpy(kept.bytes + 256 + slot, address_of(output, t), 16);
+    std::memcpy(kept.bytes + KEPT_RING + slot, address_of(output, t), 16);
 }
 
 template <typename Place>
 inline void restore_callers_bytes(const Kept& kept, Place dirty, uint8_t* output, Place out) {
     for (Place p = out; p < dirty; ++p) {
-        *address_of(output, p) = kept.bytes[256 + ring_slot(p)];
+        *address_of(output, p) = kept.bytes[KEPT_RING + ring_slot(p)];
     }
 }
 
@@ -518,7 +520,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
     uint64_t bit_buffer = static_cast<uint32_t>(state.bit_buffer);
     uint32_t bit_count = static_cast<uint32_t>(state.bit_count);
     // As wide as a pointer, so that each use as an index needs no
-    // zero-extension: 1% fewer instructions per byte.
+    // zero-extension: 0.5 to 1% fewer instructions per byte.
     size_t out = state.output_count;
     int32_t result = 0;
     Kept kept;
