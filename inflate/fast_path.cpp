@@ -486,6 +486,8 @@ inline void put_back_bits(InflateState& state, const uint8_t* in, Bits bit_buffe
 // test go on: 2 instructions fewer per match, and 1 to 8% faster on most
 // streams.
 inline constexpr uint32_t MAX_DISTANCE = 32768;
+static_assert(MAX_DISTANCE == static_cast<uint32_t>(DISTANCE_BASE[29] + (1 << DISTANCE_EXTRA[29]) - 1),
+              "the last distance code's largest value");
 
 // The last output position a step may start at: room for the widest step
 // remains, and a loop that tests distances stays in the first 32 KiB.
