@@ -389,7 +389,7 @@ FAST_LOOP_INLINE void copy_match(Kept& kept, Place& dirty, uint8_t* output, Plac
     keep_callers_bytes(kept, output, std::max(end, dirty));
     uint8_t* to = address_of(output, out);  // and stays the address of place `out`
     const uint8_t* from = to - distance;
-    if (distance < 16) {
+    if (distance < 16) [[unlikely]] {
         // The first 16 bytes in order, each after the byte it may repeat:
         // 8 at a time when each 8-byte load lies wholly before its store,
         // else one by one. After them the bytes repeat with a period of 16
@@ -415,7 +415,7 @@ FAST_LOOP_INLINE void copy_match(Kept& kept, Place& dirty, uint8_t* output, Plac
     // Each 16-byte load lies wholly before its store, so the blocks hold
     // the bytes of an in-order copy, overlapping matches included.
     copy_block<16, VECTOR>(to, from);
-    if (length > 32) {
+    if (length > 32) [[unlikely]] {
         // The end is more than 32 bytes on, past dirty: so the save above
         // was of [end, end + 16). The steps write up to 31 bytes past the
         // end, so the 16 after those are kept too.
@@ -571,7 +571,12 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
             continue;
         }
         uint32_t length = entry >> 16;
-        if (entry & FAST_SPECIAL_FLAG) {
+        // Here and in copy_match the rare branches are marked, so that a
+        // plain length, a one-level distance and a near match of up to 32
+        // bytes run straight through: 1.4 and 1.5% faster as a geometric
+        // mean in two interleaved runs (homeworld 7 to 14%, softwaves
+        // 1024² 1 to 3% slower), and about 1% fewer instructions.
+        if (entry & FAST_SPECIAL_FLAG) [[unlikely]] {
             uint32_t kind = (entry >> 12) & 3;
             if (kind == FAST_LONG) {
                 entry = walk_long_code(fast.litlen, bit_buffer);
@@ -598,7 +603,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop(InflateState& state, const FastCode& f
         // bad one is handed back whole.
         const uint64_t after_length = bit_buffer >> (entry & 63);
         uint32_t dentry = fast.distance.entries[after_length & DISTANCE_MASK];
-        if (dentry & (3u << 12)) {
+        if (dentry & (3u << 12)) [[unlikely]] {
             if (((dentry >> 12) & 3) != FAST_LONG) {
                 break;
             }
