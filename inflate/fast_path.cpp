@@ -720,7 +720,11 @@ FAST_LOOP_INLINE int32_t decode_fast_loop_32(InflateState& state, const FastCode
             continue;
         }
         uint32_t length = entry >> 16;
-        if (entry & FAST_SPECIAL_FLAG) {
+        // The same rare branches as the 64-bit loop's, marked the same way:
+        // 3.0 and 3.8% faster as a geometric mean (as --reader-bits 32, in
+        // two interleaved runs), and under qemu-i386 3.5 to 9.5% fewer
+        // instructions in the 32-bit program.
+        if (entry & FAST_SPECIAL_FLAG) [[unlikely]] {
             uint32_t kind = (entry >> 12) & 3;
             if (kind == FAST_LONG) {
                 entry = walk_long_code(fast.litlen, bit_buffer);
@@ -750,7 +754,7 @@ FAST_LOOP_INLINE int32_t decode_fast_loop_32(InflateState& state, const FastCode
         uint32_t count = bit_count - entry;
         refill_bits(in, bits, count);
         uint32_t dentry = fast.distance.entries[bits & DISTANCE_MASK];
-        if (dentry & (3u << 12)) {
+        if (dentry & (3u << 12)) [[unlikely]] {
             if (((dentry >> 12) & 3) != FAST_LONG) {
                 in = match_in;
                 break;
