@@ -49,4 +49,8 @@ inline constexpr int32_t INFLATE_DISTANCE_TOO_FAR = -11;
 int32_t inflate_raw(uint8_t* output, uint32_t* output_length, const uint8_t* input,
                     uint32_t* input_length);
 
+// A status in a few words for messages, such as "a match reaches back before
+// the first byte"; never null, also for a value that is no status.
+const char* inflate_status_text(int32_t status);
+
 #endif
