@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "buffer.h"
+
 #ifdef _WIN32
 using PathChar = wchar_t;  // Windows names are UTF-16; any name must work
 #else
@@ -23,10 +25,6 @@ int64_t regular_file_size(std::FILE* file);
 // renamed over it once complete; anything else (a device, a pipe) is written
 // directly. On failure nothing at path has changed, no temporary file is left,
 // and reason says why.
-struct OutputRegion {
-    const uint8_t* data;
-    size_t size;
-};
 bool write_file_replacing(const PathChar* path, const OutputRegion* regions, size_t count,
                           std::string& reason);
 

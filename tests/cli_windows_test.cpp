@@ -143,6 +143,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "Usage: tavrimox filename.tex filename.dds", false},
         StatusCase{"bad_magic", {"@in", "@out"}, bytes_of("TEX!and more"), 2,
                    "ERROR: invalid input file.", false},
+        // Converted, and one line says the payload was damaged.
+        StatusCase{"damaged_payload", {"@in", "@out"}, tex_file(concat(stored_block(ABC, false), {0x07}), 100),
+                   0, "", true},
         StatusCase{"missing_input", {"@missing", "@out"}, VALID_TEX, 4, "", true},
         StatusCase{"truncated_payload", {"@in", "@out"}, tex_with_sizes(1000, 3, stored_block(ABC, true)),
                    4, "", true}),

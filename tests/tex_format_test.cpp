@@ -67,42 +67,61 @@ TEST(TexHeader, ParsesLittleEndianFieldsAndIgnoresTheRest) {
     }
 }
 
-// --- convert_tex_bytes ------------------------------------------------------
+// --- convert_tex ------------------------------------------------------------
 
 struct ConvertCase {
     const char* name;
     Bytes tex;
-    uint64_t output_limit;
-    int status;
-    std::string reason;  // for EXIT_CANNOT_CONVERT
-    Bytes payload;       // for EXIT_CONVERTED: what follows the DDS header
+    uint64_t memory_limit;
+    Outcome outcome;
+    std::string reason;  // for FAILED
+    Bytes payload;       // for CONVERTED: what follows the DDS header
 };
 
 void PrintTo(const ConvertCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class ConvertBytes : public ::testing::TestWithParam<ConvertCase> {};
+// The file as the program writes it: each region's bytes, zeros for a null one.
+Bytes file_of(const Conversion& conversion) {
+    OutputRegion regions[3];
+    Bytes file;
+    for (size_t i = 0, n = dds_regions(conversion, regions); i < n; ++i) {
+        const size_t size = static_cast<size_t>(regions[i].size);
+        file.resize(file.size() + size, 0);
+        if (regions[i].data != nullptr) {
+            std::copy(regions[i].data, regions[i].data + size, file.end() - static_cast<std::ptrdiff_t>(size));
+        }
+    }
+    return file;
+}
 
-TEST_P(ConvertBytes, StatusReasonAndFile) {
-    const ConvertCase& c = GetParam();
-    std::vector<uint8_t> dds;
-    std::string reason;
+Conversion convert(const Bytes& tex, uint64_t memory_limit) {
     // A copy of exactly the file's size, so that reading past it is caught
     // by the sanitizers.
-    const auto tex = std::make_unique<uint8_t[]>(c.tex.size() + 1);
-    std::copy(c.tex.begin(), c.tex.end(), tex.get());
-    const int status = convert_tex_bytes(tex.get(), c.tex.size(), c.output_limit, dds, reason);
-    EXPECT_EQ(status, c.status);
-    EXPECT_EQ(reason, c.reason);
-    if (c.status == EXIT_CONVERTED) {
-        EXPECT_EQ(dds, dds_file(c.payload));
+    const auto copy = std::make_unique<uint8_t[]>(tex.size() + 1);
+    std::copy(tex.begin(), tex.end(), copy.get());
+    return convert_tex(copy.get(), tex.size(), ConvertOptions{DecodeMode::BUFFERED, memory_limit});
+}
+
+class ConvertBytes : public ::testing::TestWithParam<ConvertCase> {};
+
+TEST_P(ConvertBytes, OutcomeReasonAndFile) {
+    const ConvertCase& c = GetParam();
+    const Conversion conversion = convert(c.tex, c.memory_limit);
+    EXPECT_EQ(conversion.outcome, c.outcome);
+    EXPECT_EQ(conversion.reason != nullptr ? std::string(conversion.reason) : "", c.reason);
+    if (c.outcome == Outcome::CONVERTED) {
+        EXPECT_EQ(file_of(conversion), dds_file(c.payload));
     }
 }
 
 constexpr uint64_t NO_LIMIT = UINT64_MAX;
 const Bytes ABC = bytes_of("abc");
 const Bytes ABC_STREAM = stored_block(ABC, true);
+constexpr Outcome CONVERTED = Outcome::CONVERTED;
+constexpr Outcome NOT_TEX = Outcome::NOT_TEX;
+constexpr Outcome FAILED = Outcome::FAILED;
 
 Bytes wrong_magic(Bytes b) {
     b[3] = '_';
@@ -112,35 +131,38 @@ Bytes wrong_magic(Bytes b) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConvertBytes,
     ::testing::Values(
-        ConvertCase{"empty", {}, NO_LIMIT, EXIT_BAD_MAGIC, "", {}},
-        ConvertCase{"three_bytes", bytes_of("TEX"), NO_LIMIT, EXIT_BAD_MAGIC, "", {}},
-        ConvertCase{"wrong_magic_full_file", wrong_magic(tex_file(ABC_STREAM, 3)), NO_LIMIT, EXIT_BAD_MAGIC, "", {}},
-        ConvertCase{"magic_only", bytes_of("TEX "), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated header", {}},
-        ConvertCase{"header_31", truncated(tex_file(ABC_STREAM, 3), 31), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated header", {}},
-        ConvertCase{"payload_short", truncated(tex_file(ABC_STREAM, 3), 39), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated payload", {}},
+        ConvertCase{"empty", {}, NO_LIMIT, NOT_TEX, "", {}},
+        ConvertCase{"three_bytes", bytes_of("TEX"), NO_LIMIT, NOT_TEX, "", {}},
+        ConvertCase{"wrong_magic_full_file", wrong_magic(tex_file(ABC_STREAM, 3)), NO_LIMIT, NOT_TEX, "", {}},
+        ConvertCase{"magic_only", bytes_of("TEX "), NO_LIMIT, FAILED, "truncated header", {}},
+        ConvertCase{"header_31", truncated(tex_file(ABC_STREAM, 3), 31), NO_LIMIT, FAILED, "truncated header", {}},
+        ConvertCase{"payload_short", truncated(tex_file(ABC_STREAM, 3), 39), NO_LIMIT, FAILED, "truncated payload", {}},
         // 32 + 0xFFFFFFFF must not wrap into a small size on 32-bit hosts.
-        ConvertCase{"payload_announces_4gib", tex_with_sizes(0xFFFFFFFF, 3, ABC_STREAM), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated payload", {}},
-        ConvertCase{"payload_announces_4gib_minus_31", tex_with_sizes(0xFFFFFFE1, 3, ABC_STREAM), NO_LIMIT, EXIT_CANNOT_CONVERT, "truncated payload", {}},
-        ConvertCase{"output_over_limit", tex_file(ABC_STREAM, 3), 2, EXIT_CANNOT_CONVERT, "not enough memory", {}},
-        ConvertCase{"output_at_limit", tex_file(ABC_STREAM, 3), 3, EXIT_CONVERTED, "", ABC},
-        ConvertCase{"declared_larger", tex_file(ABC_STREAM, 10), NO_LIMIT, EXIT_CONVERTED, "", ABC},
-        ConvertCase{"declared_smaller_zero_filled", tex_file(ABC_STREAM, 2), NO_LIMIT, EXIT_CONVERTED, "", Bytes(2, 0)},
-        ConvertCase{"declared_zero", tex_file(ABC_STREAM, 0), NO_LIMIT, EXIT_CONVERTED, "", {}},
-        ConvertCase{"compressed_zero", tex_file({}, 4), NO_LIMIT, EXIT_CONVERTED, "", Bytes(4, 0)},
-        ConvertCase{"prefix_then_zeros", tex_file(stored_block(ABC, false), 5), NO_LIMIT, EXIT_CONVERTED, "", concat(ABC, Bytes(2, 0))},
-        ConvertCase{"fault_after_data", tex_file(concat(stored_block(ABC, false), {0x07}), 9), NO_LIMIT, EXIT_CONVERTED, "", ABC},
-        ConvertCase{"trailing_ignored", concat(tex_file(ABC_STREAM, 3), bytes_of("junk")), NO_LIMIT, EXIT_CONVERTED, "", ABC}),
+        ConvertCase{"payload_announces_4gib", tex_with_sizes(0xFFFFFFFF, 3, ABC_STREAM), NO_LIMIT, FAILED, "truncated payload", {}},
+        ConvertCase{"payload_announces_4gib_minus_31", tex_with_sizes(0xFFFFFFE1, 3, ABC_STREAM), NO_LIMIT, FAILED, "truncated payload", {}},
+        ConvertCase{"output_over_limit", tex_file(ABC_STREAM, 3), 2, FAILED, "not enough memory", {}},
+        ConvertCase{"output_at_limit", tex_file(ABC_STREAM, 3), 3, CONVERTED, "", ABC},
+        ConvertCase{"declared_larger", tex_file(ABC_STREAM, 10), NO_LIMIT, CONVERTED, "", ABC},
+        ConvertCase{"declared_smaller_zero_filled", tex_file(ABC_STREAM, 2), NO_LIMIT, CONVERTED, "", Bytes(2, 0)},
+        ConvertCase{"declared_zero", tex_file(ABC_STREAM, 0), NO_LIMIT, CONVERTED, "", {}},
+        ConvertCase{"compressed_zero", tex_file({}, 4), NO_LIMIT, CONVERTED, "", Bytes(4, 0)},
+        ConvertCase{"prefix_then_zeros", tex_file(stored_block(ABC, false), 5), NO_LIMIT, CONVERTED, "", concat(ABC, Bytes(2, 0))},
+        // The buffer ends where 8 payload bytes can fill it (the limit would
+        // refuse more), and zeros that need no memory fill the file.
+        ConvertCase{"declared_past_what_the_payload_can_produce", tex_file(stored_block(ABC, false), 9000), 8 * 1032,
+                    CONVERTED, "", concat(ABC, Bytes(8997, 0))},
+        ConvertCase{"fault_after_data", tex_file(concat(stored_block(ABC, false), {0x07}), 9), NO_LIMIT, CONVERTED, "", ABC},
+        ConvertCase{"trailing_ignored", concat(tex_file(ABC_STREAM, 3), bytes_of("junk")), NO_LIMIT, CONVERTED, "", ABC}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // The decoder gets a real buffer of capacity 0, not count-only mode's null:
 // a stream with data then stops with status 1 and writes nothing.
-TEST(DecodeTexPayload, ZeroCapacityIsNotCountOnly) {
-    TexHeader header = parse_tex_header(tex_file(ABC_STREAM, 0).data());
-    uint8_t sentinel = 0xEE;
-    EXPECT_EQ(decode_tex_payload(header, ABC_STREAM.data(), &sentinel), 0u);
-    EXPECT_EQ(sentinel, 0xEE);
-    EXPECT_EQ(header.uncompressed_size, 0u);
-    EXPECT_EQ(header.compressed_size, ABC_STREAM.size());
+TEST(ConvertTex, ZeroCapacityIsNotCountOnly) {
+    const Conversion conversion = convert(tex_file(ABC_STREAM, 0), NO_LIMIT);
+    ASSERT_EQ(conversion.outcome, CONVERTED);
+    EXPECT_NE(conversion.decoded.bytes, nullptr);
+    EXPECT_EQ(conversion.decoded.status, 1);
+    EXPECT_EQ(conversion.decoded.file_bytes, 0u);
 }
 
 }  // namespace
