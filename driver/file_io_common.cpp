@@ -26,13 +26,16 @@ bool write_region(std::FILE* file, const OutputRegion& region) {
 
 }  // namespace
 
-bool write_regions(std::FILE* file, const OutputRegion* regions, size_t count) {
+bool write_regions(std::FILE* file, const OutputRegion* regions, size_t count, bool may_extend) {
+    const bool zero_tail = may_extend && count != 0 && regions[count - 1].data == nullptr;
+    uint64_t size = 0;
     for (size_t i = 0; i < count; ++i) {
-        if (!write_region(file, regions[i])) {
+        size += regions[i].size;
+        if ((!zero_tail || i + 1 < count) && !write_region(file, regions[i])) {
             return false;
         }
     }
-    return std::fflush(file) == 0;
+    return std::fflush(file) == 0 && (!zero_tail || extend_file(file, size));
 }
 
 bool write_and_close(std::FILE* file, const OutputRegion* regions, size_t count,
@@ -41,7 +44,7 @@ bool write_and_close(std::FILE* file, const OutputRegion* regions, size_t count,
         reason = std::strerror(errno);
         return false;
     }
-    const bool written = write_regions(file, regions, count);
+    const bool written = write_regions(file, regions, count, false);
     const int saved = errno;
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
@@ -49,4 +52,27 @@ bool write_and_close(std::FILE* file, const OutputRegion* regions, size_t count,
         return false;
     }
     return true;
+}
+
+std::string escape_controls(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            constexpr char HEX[] = "0123456789abcdef";
+            out += "\\x";
+            out += HEX[byte >> 4];
+            out += HEX[byte & 15];
+        }
+    }
+    return out;
 }

@@ -241,7 +241,17 @@ int64_t regular_file_size(std::FILE* file) {
 }
 
 std::string path_for_message(const PathChar* path) {
-    return utf8_of(path, static_cast<int>(std::wcslen(path)));
+    return escape_controls(utf8_of(path, static_cast<int>(std::wcslen(path))));
+}
+
+bool extend_file(std::FILE* file, uint64_t size) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    // Sparse where the file system allows: the zeros then take no disk space.
+    DWORD returned = 0;
+    DeviceIoControl(handle, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) != 0 && SetEndOfFile(handle) != 0;
 }
 
 bool write_file_replacing(const PathChar* path, const OutputRegion* regions, size_t count,
@@ -293,7 +303,7 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
         reason = std::strerror(error);
         return false;
     }
-    const bool written = write_regions(file, regions, count);
+    const bool written = write_regions(file, regions, count, true);
     const int saved = errno;
     enter_finishing();
     const DWORD unmark_error =

@@ -12,6 +12,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -555,6 +556,48 @@ TEST_F(Cli, StdoutPipeIsWrittenDirectly) {
     EXPECT_EQ(snapshot(dir).size(), 1u);
 }
 
+// A path that names one of the program's open descriptors is written
+// through that descriptor. Regression: it was replaced by a rename like any
+// file, so the shell's appended log, or what a script wrote after the
+// conversion, was lost.
+struct RedirectCase {
+    const char* name;
+    const char* script;  // "$0" the program, "$1" the input; in the test folder
+    std::string log;     // what log holds afterwards, "@" standing for the DDS file
+};
+
+void PrintTo(const RedirectCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliRedirect : public Cli, public ::testing::WithParamInterface<RedirectCase> {};
+
+TEST_P(CliRedirect, DescriptorWrittenInPlace) {
+    if (!fs::exists("/bin/bash")) {
+        GTEST_SKIP() << "needs /bin/bash";
+    }
+    write_bytes(dir / "in.tex", VALID_TEX);
+    write_bytes(dir / "log", bytes_of("LOG\n"));
+    const ProcessResult r = run_program(
+        {"/bin/bash", "-c", std::string("cd \"$2\" && ") + GetParam().script, EXE, at("in.tex"), dir.string()});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    Bytes expected;
+    for (const char c : GetParam().log) {
+        expected = c == '@' ? concat(expected, VALID_DDS) : concat(expected, {static_cast<uint8_t>(c)});
+    }
+    EXPECT_EQ(read_bytes(dir / "log"), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shell, CliRedirect,
+    ::testing::Values(
+        RedirectCase{"append_to_log", "\"$0\" \"$1\" /dev/stdout >> log", "LOG\n@"},
+        RedirectCase{"line_after_conversion", "( \"$0\" \"$1\" /dev/stdout; echo T ) > log", "@T\n"},
+        RedirectCase{"dev_fd", "\"$0\" \"$1\" /dev/fd/3 3>> log", "LOG\n@"},
+        RedirectCase{"proc_self_fd", "\"$0\" \"$1\" /proc/self/fd/1 >> log", "LOG\n@"},
+        RedirectCase{"link_to_stdout", "ln -s /dev/stdout out.dds && \"$0\" \"$1\" out.dds >> log", "LOG\n@"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
 // A reader that goes away: EPIPE, reported, not death by SIGPIPE.
 TEST_F(Cli, PipeClosedByReaderExitsFour) {
     if (!fs::exists("/bin/bash")) {
@@ -661,36 +704,43 @@ TEST_F(Cli, FileSizeLimitKeepsExistingOutputAndLeavesNoTemp) {
 }
 
 #ifndef _WIN32
-// Regression: Ctrl-C or a kill while the output was being written left the
-// temp file beside it. Each signal is sent once the temp is there; the
-// program must end by that signal with the output folder as before, or (had
-// the rename already begun) with the output complete.
-TEST_F(Cli, EndingSignalWhileWritingLeavesNoTemp) {
-    // A stream cut short converts to its declared size: 64 MiB of zeros
-    // written and flushed, time enough to be caught writing.
-    constexpr uint32_t DECLARED = 64u << 20;
-    write_bytes(dir / "in.tex", tex_file(Bytes{}, DECLARED));
-    write_bytes(dir / "out.dds", PREVIOUS);
-    const auto temp_present = [&] {
-        for (const auto& entry : fs::directory_iterator(dir)) {
-            if (entry.path().filename().string()[0] == '.') {
-                return true;
-            }
+// Whether pid has a file open below dir: the unnamed temporary shows in
+// /proc as "dir/#inode (deleted)", a named one under its own name.
+bool writing_below(pid_t pid, const fs::path& dir) {
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored)) {
+        const std::string target = fs::read_symlink(entry.path(), ignored).string();
+        if (target.rfind(dir.string() + "/", 0) == 0 && target.find("in.tex") == std::string::npos) {
+            return true;
         }
-        return false;
-    };
+    }
+    return false;
+}
+
+// Regression: Ctrl-C or a kill while the output was being written left the
+// temp file beside it, and SIGKILL, SIGQUIT and SIGUSR1 always did. Each
+// signal is sent while the output is being written; the program must end by
+// that signal with the output folder as before, or (had the rename already
+// begun) with the output complete.
+TEST_F(Cli, EndingSignalWhileWritingLeavesNoTemp) {
+    // 64 MiB of decoded bytes to write and flush: time enough to be caught.
+    constexpr uint32_t DECLARED = 64u << 20;
+    write_bytes(dir / "in.tex", tex_file(raw_deflate(zeros(DECLARED)), DECLARED));
+    write_bytes(dir / "out.dds", PREVIOUS);
     int caught = 0;
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGKILL}) {
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             // As from a terminal: the signals at their defaults, output unseen.
-            for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+            for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1}) {
                 std::signal(s, SIG_DFL);
             }
             sigset_t none;
             sigemptyset(&none);
             sigprocmask(SIG_SETMASK, &none, nullptr);
+            const rlimit no_core{0, 0};
+            setrlimit(RLIMIT_CORE, &no_core);
             const int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
             dup2(null, 2);
@@ -701,14 +751,14 @@ TEST_F(Cli, EndingSignalWhileWritingLeavesNoTemp) {
         bool signalled = false;
         int status = 0;
         while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (!signalled && temp_present()) {
+            if (!signalled && writing_below(pid, dir)) {
                 kill(pid, signal_number);
                 signalled = true;
             }
-            usleep(100);
+            usleep(50);
         }
+        EXPECT_EQ(snapshot(dir).size(), 2u) << "signal " << signal_number << ": a temporary was left";
         const uintmax_t size = fs::file_size(dir / "out.dds");
-        EXPECT_FALSE(temp_present()) << "signal " << signal_number;
         if (!signalled) {
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
             EXPECT_EQ(size, 128u + DECLARED);
@@ -736,18 +786,35 @@ TEST_F(Cli, FileSizeLimitKeepsInputWhenSamePath) {
 }
 
 // Regression: the whole declared size was taken before the decode, so a
-// valid file of 40 bytes that announced 4 GiB failed with "not enough memory".
-TEST_F(Cli, DeclaredSizeTheStreamCannotFillTakesNoMemory) {
+// valid file of 40 bytes that announced 4 GiB failed with "not enough
+// memory", and one of 32 bytes took 4 GiB of memory and of disk. Zeros up
+// to the declared size need neither.
+TEST_F(Cli, DeclaredSizeTheStreamCannotFillTakesNoMemoryNorDisk) {
     if (SANITIZED) {
         GTEST_SKIP() << "the sanitizer's shadow memory does not start under an address-space limit";
     }
-    write_bytes(dir / "in.tex", tex_file(stored_block(ABC, true), 0xFFFFFFF0));
-    ProcessRequest request;
-    request.args = {EXE, at("in.tex"), at("out.dds")};
-    request.address_space_limit = uint64_t{1} << 30;
-    const ProcessResult r = run_process(request);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(read_bytes(dir / "out.dds"), VALID_DDS);
+    constexpr uint32_t DECLARED = 0xFFFFFFF0;
+    struct Case {
+        Bytes tex;
+        uint64_t size;  // of the output
+    };
+    for (const Case& c : {Case{tex_file(stored_block(ABC, true), DECLARED), 128 + 3},
+                          Case{tex_file({}, DECLARED), 128 + uint64_t{DECLARED}}}) {
+        write_bytes(dir / "in.tex", c.tex);
+        ProcessRequest request;
+        request.args = {EXE, at("in.tex"), at("out.dds")};
+        request.address_space_limit = uint64_t{256} << 20;
+        const ProcessResult r = run_process(request);
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        struct stat info {};
+        ASSERT_EQ(stat(at("out.dds").c_str(), &info), 0);
+        EXPECT_EQ(static_cast<uint64_t>(info.st_size), c.size);
+        EXPECT_LT(static_cast<uint64_t>(info.st_blocks) * 512, uint64_t{16} << 20) << "zeros written out";
+        std::ifstream f(dir / "out.dds", std::ios::binary);
+        Bytes start(128 + 3);
+        f.read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
+        EXPECT_EQ(start, c.size == 131 ? VALID_DDS : dds_file(zeros(3)));
+    }
 }
 
 // A pipe has no size to check in advance: memory must follow the bytes read.
