@@ -146,6 +146,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Converted, and one line says the payload was damaged.
         StatusCase{"damaged_payload", {"@in", "@out"}, tex_file(concat(stored_block(ABC, false), {0x07}), 100),
                    0, "", true},
+        // The buffer follows the payload, the zeros past it need no memory:
+        // so a 32-bit program converts it like any other.
+        StatusCase{"declared_4gib_empty_payload", {"@in", "@out"}, tex_file({}, 0xFFFFFFF0), 0, "", true},
         StatusCase{"missing_input", {"@missing", "@out"}, VALID_TEX, 4, "", true},
         StatusCase{"truncated_payload", {"@in", "@out"}, tex_with_sizes(1000, 3, stored_block(ABC, true)),
                    4, "", true}),
