@@ -25,12 +25,12 @@ std::string read_failure(std::FILE* file, const char* short_reason) {
 // Reads the rest of a file of unknown size (a pipe) into tex, from `have`
 // up to `size` bytes, growing the buffer as data arrives, so that a header
 // announcing more than the pipe delivers costs no more memory than the data.
-bool read_in_chunks(std::FILE* file, Buffer& tex, size_t have, size_t size,
+bool read_in_chunks(std::FILE* file, Buffer& tex, size_t have, uint64_t size,
                     FileConversion& result) {
     constexpr size_t CHUNK = size_t{1} << 20;
     while (have < size) {
-        const size_t want = size - have < CHUNK ? size - have : CHUNK;
-        if (!grow_buffer(tex, have + want)) {
+        const size_t want = size - have < CHUNK ? static_cast<size_t>(size - have) : CHUNK;
+        if (want > SIZE_MAX - have || !grow_buffer(tex, have + want)) {
             return fail(result, "not enough memory");
         }
         const size_t got = std::fread(tex.get() + have, 1, want, file);
@@ -71,18 +71,19 @@ bool read_tex_file(const PathChar* path, Buffer& tex, size_t& size, FileConversi
     if (file_size >= 0 && static_cast<uint64_t>(file_size) < total) {
         return fail(result, "truncated payload");
     }
-    if (total > SIZE_MAX) {
-        return fail(result, "not enough memory");
-    }
-    size = static_cast<size_t>(total);
     if (file_size < 0) {
         tex = allocate_zeroed(0);
         if (!tex || !grow_buffer(tex, TEX_HEADER_BYTES)) {
             return fail(result, "not enough memory");
         }
         std::memcpy(tex.get(), header_bytes, TEX_HEADER_BYTES);
-        return read_in_chunks(input.get(), tex, TEX_HEADER_BYTES, size, result);
+        size = static_cast<size_t>(total);  // read whole only if it fits
+        return read_in_chunks(input.get(), tex, TEX_HEADER_BYTES, total, result);
     }
+    if (total > SIZE_MAX) {
+        return fail(result, "not enough memory");
+    }
+    size = static_cast<size_t>(total);
     tex = allocate_zeroed(size);
     if (!tex) {
         return fail(result, "not enough memory");
