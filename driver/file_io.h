@@ -31,6 +31,12 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
 // The path as UTF-8, for messages.
 std::string path_for_message(const PathChar* path);
 
+#ifdef _WIN32
+// The path to hand the wide file API: "\\?\" and the full path where the
+// path is too long for it without.
+std::wstring extended_path(const wchar_t* path);
+#endif
+
 // Shared by the platform layers (file_io_common.cpp).
 // Writes the regions in order and flushes; false on the first failure.
 bool write_regions(std::FILE* file, const OutputRegion* regions, size_t count);
