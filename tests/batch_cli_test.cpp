@@ -10,7 +10,9 @@
 #include <utility>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,7 +49,7 @@ std::vector<std::pair<std::string, Bytes>> tree_files() {
         {"notes.txt", bytes_of("not a texture")},
         {"sub/deep/good2.tex", tex_file(stored_block(bytes_of("deeper"), true), 6)},
         {"sub/deep/good.tex", VALID_TEX},
-        {"sub/damaged.tex", tex_file(concat(stored_block(ABC, false), {0x07}), 100)},
+        {"sub/damaged.tex", tex_file(concat(stored_block(bytes_of("abc"), false), {0x07}), 100)},
         {"sub/fake.tex", bytes_of("TEX!not a texture")},
         {"sub/short.tex", truncated(VALID_TEX, VALID_TEX.size() - 1)},
     };
@@ -381,5 +383,29 @@ TEST_F(Batch, InterruptedRunLeavesOnlyWholeOutputs) {
     }
     EXPECT_LT(outputs, 20u);
 }
+
+#ifdef _WIN32
+// A tree deeper than MAX_PATH (260): listed, its output folders made and its
+// files written, all through "\\?\".
+TEST_F(Batch, TreePastMaxPathConverts) {
+    const std::wstring extended = L"\\\\?\\";
+    ASSERT_TRUE(CreateDirectoryW((extended + (dir / "long").wstring()).c_str(), nullptr));
+    std::wstring chain;
+    for (const wchar_t letter : {L'a', L'b', L'c'}) {
+        chain += L"\\" + std::wstring(100, letter);
+        ASSERT_TRUE(CreateDirectoryW((extended + (dir / "long").wstring() + chain).c_str(), nullptr));
+    }
+    const fs::path input = extended + (dir / "long").wstring() + chain + L"\\in.tex";
+    write_bytes(input, VALID_TEX);
+    ASSERT_EQ(read_bytes(input), VALID_TEX);
+    const ProcessResult r = run_program(argv({"-r", "-o", "@out", "@long"}));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(read_bytes(extended + (dir / "out").wstring() + chain + L"\\in.dds"), VALID_DDS);
+    for (const char* top : {"long", "out"}) {
+        std::error_code ignored;
+        fs::remove_all(extended + (dir / top).wstring(), ignored);
+    }
+}
+#endif
 
 }  // namespace
