@@ -143,7 +143,7 @@ bool find_jobs(const BatchOptions& options, std::vector<BatchJob>& jobs, std::st
         }
         kinds.push_back(info.kind);
     }
-    if (!options.output_folder.empty()) {
+    if (!options.output_folder.empty() && !options.check) {
         PathInfo info{};
         std::string reason;
         if (path_info(options.output_folder.c_str(), info, reason) &&
