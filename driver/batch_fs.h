@@ -55,6 +55,17 @@ bool error_is_terminal();
 // UTF-16, so that any name shows as it is.
 void write_error(const std::string& text);
 
+// POSIX: SIGINT, SIGTERM and SIGHUP (those not ignored) no longer end the
+// program at once. The first asks it to stop: no file starts after it, and
+// those in flight are finished, whole. A second ends it at once, through the
+// file layer's own handler, which removes the temporaries in flight. To be
+// called before any other thread starts. Windows: nothing changes; a
+// console's Ctrl-C ends the program, and Windows removes the temporaries.
+void take_stop_signals();
+bool stop_requested();
+// Ends the program by the signal that asked it to stop; returns if none did.
+void end_by_stop_signal();
+
 // Windows: when the console was made for this process alone (started from
 // Explorer, a file dropped on it) and shows standard error, asks for a key
 // and waits for it, so that the window stays until its lines are read.

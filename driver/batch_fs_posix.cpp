@@ -1,13 +1,18 @@
 #ifndef _WIN32
 
 #include <dirent.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include "batch_fs.h"
 
@@ -116,6 +121,70 @@ bool error_is_terminal() {
 void write_error(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
+}
+
+namespace {
+
+constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+sigset_t stop_signals;
+std::atomic<int> stop_signal{0};
+
+void unblock(int signal_number) {
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+}
+
+// The one thread that takes the stop signals; every other blocks them.
+void take_signals_in_turn() {
+    for (;;) {
+        int received = 0;
+        if (sigwait(&stop_signals, &received) != 0) {
+            continue;
+        }
+        int none = 0;
+        if (stop_signal.compare_exchange_strong(none, received)) {
+            write_error(std::string(error_is_terminal() ? "\n" : "") +
+                        "tavrimox-batch: stopping once the files in flight are written; "
+                        "again to stop at once\n");
+            continue;
+        }
+        unblock(received);
+        std::raise(received);
+    }
+}
+
+}  // namespace
+
+void take_stop_signals() {
+    sigemptyset(&stop_signals);
+    for (const int s : STOP_SIGNALS) {
+        struct sigaction action {};
+        if (sigaction(s, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) {
+            sigaddset(&stop_signals, s);
+        }
+    }
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    try {
+        std::thread(take_signals_in_turn).detach();
+    } catch (const std::system_error&) {
+        pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);  // they end it at once, as before
+    }
+}
+
+bool stop_requested() {
+    return stop_signal.load() != 0;
+}
+
+void end_by_stop_signal() {
+    const int s = stop_signal.load();
+    if (s == 0) {
+        return;
+    }
+    std::signal(s, SIG_DFL);
+    unblock(s);
+    std::raise(s);
 }
 
 void hold_own_console() {}

@@ -175,6 +175,14 @@ void write_error(const std::string& text) {
                   &written, nullptr);
 }
 
+void take_stop_signals() {}
+
+bool stop_requested() {
+    return false;
+}
+
+void end_by_stop_signal() {}
+
 void hold_own_console() {
     DWORD processes[2];
     if (GetConsoleProcessList(processes, 2) != 1 || !error_is_terminal()) {

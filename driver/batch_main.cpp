@@ -37,7 +37,10 @@ int run(int argc, PathChar** argv) {
             write_error("tavrimox-batch: " + why + "\n" + BATCH_USAGE_LINE);
             return BATCH_USAGE;
         }
-        return run_jobs(options, jobs);
+        take_stop_signals();
+        const int status = run_jobs(options, jobs);
+        end_by_stop_signal();
+        return status;
     } catch (const std::bad_alloc&) {
         write_error("tavrimox-batch: not enough memory\n");
         return BATCH_FAILED;

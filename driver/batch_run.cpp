@@ -166,7 +166,7 @@ void run_job(Run& run, const BatchJob& job) {
 }
 
 void run_worker(Run& run) {
-    for (;;) {
+    while (!stop_requested()) {
         const size_t i = run.next.fetch_add(1);
         if (i >= run.jobs.size()) {
             return;
@@ -179,7 +179,10 @@ std::string summary(const Run& run) {
     const Tally& t = run.tally;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f s", seconds_since(run.start));
-    const std::string files = std::to_string(run.jobs.size()) + (run.jobs.size() == 1 ? " file" : " files");
+    std::string files = std::to_string(run.jobs.size()) + (run.jobs.size() == 1 ? " file" : " files");
+    if (stop_requested()) {
+        files = std::to_string(t.done) + " of " + files + " (stopped)";
+    }
     if (run.options.check) {
         return "tavrimox-batch: " + files + " checked: " + std::to_string(t.converted - t.damaged) +
                " clean, " + std::to_string(t.damaged) + " damaged, " + std::to_string(t.failed) +

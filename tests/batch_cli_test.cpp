@@ -308,18 +308,31 @@ TEST_F(Batch, ReadersHeaderOpensInOpenImageIO) {
 
 // --- Interrupted --------------------------------------------------------------------
 
+// 20 files whose streams are cut short: each converts to its declared size,
+// 16 MiB of zeros written and flushed, time enough to be caught writing.
+constexpr uint32_t INTERRUPTED_DECLARED = 16u << 20;
+
+struct InterruptCase {
+    const char* name;
+    const char* jobs;
+    int signals;  // 1: stop once the files in flight are written; 2: at once
+};
+
+void PrintTo(const InterruptCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BatchInterrupted : public Batch, public ::testing::WithParamInterface<InterruptCase> {};
+
 // Ended once the first output is complete, so while the next is written (as
-// Ctrl-C or a kill would end it): no temporary may be left, and every
-// output there must be whole.
-TEST_F(Batch, InterruptedRunLeavesOnlyWholeOutputs) {
-    // A stream cut short converts to its declared size: 16 MiB of zeros
-    // written and flushed per file, time enough to be caught writing.
-    constexpr uint32_t DECLARED = 16u << 20;
+// Ctrl-C or a kill would end it): no temporary may be left, every output
+// there must be whole, and the program must end by the signal.
+TEST_P(BatchInterrupted, LeavesOnlyWholeOutputs) {
     fs::create_directories(dir / "big");
     for (int i = 0; i < 20; ++i) {
         std::string name = std::to_string(i);
         name += ".tex";  // not a + chain: GCC 12 misreports it (-Wrestrict)
-        write_bytes(dir / "big" / name, tex_file(Bytes{}, DECLARED));
+        write_bytes(dir / "big" / name, tex_file(Bytes{}, INTERRUPTED_DECLARED));
     }
     const auto output_done = [&] {
         for (const auto& entry : fs::directory_iterator(dir / "big")) {
@@ -329,8 +342,11 @@ TEST_F(Batch, InterruptedRunLeavesOnlyWholeOutputs) {
         }
         return false;
     };
-    const std::vector<std::string> args = argv({"-q", "-j", "1", "@big"});
+    const std::vector<std::string> args = argv({"-q", "-j", GetParam().jobs, "@big"});
 #ifdef _WIN32
+    if (GetParam().signals != 1 || std::string(GetParam().jobs) != "1") {
+        GTEST_SKIP() << "one way to end a Windows program: TerminateProcess";
+    }
     ProcessRequest request;
     request.args = args;
     request.end_when = output_done;
@@ -356,15 +372,16 @@ TEST_F(Batch, InterruptedRunLeavesOnlyWholeOutputs) {
         execv(child[0], child.data());
         _exit(127);
     }
-    bool ended = false;
+    int sent = 0;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (!ended && output_done()) {
+        if (sent < GetParam().signals && output_done()) {
             kill(pid, SIGINT);
-            ended = true;
+            ++sent;
         }
-        usleep(200);
+        usleep(sent == 0 ? 200 : 20000);
     }
+    const bool ended = sent != 0;
     if (ended) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
     }
@@ -374,15 +391,21 @@ TEST_F(Batch, InterruptedRunLeavesOnlyWholeOutputs) {
         const std::string name = arg_of(entry.path().filename());
         EXPECT_NE(name[0], '.') << "temporary left: " << name;
         if (entry.path().extension() == ".dds") {
-            EXPECT_EQ(entry.file_size(), 128u + DECLARED) << name;
+            EXPECT_EQ(entry.file_size(), 128u + INTERRUPTED_DECLARED) << name;
             ++outputs;
         }
     }
     if (!ended) {
         GTEST_SKIP() << "the run ended before it could be interrupted";
     }
-    EXPECT_LT(outputs, 20u);
+    EXPECT_LT(outputs, 20u) << "a file was started after the signal";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, BatchInterrupted,
+    ::testing::Values(InterruptCase{"one_job", "1", 1}, InterruptCase{"two_jobs", "2", 1},
+                      InterruptCase{"twice_stops_at_once", "1", 2}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 #ifdef _WIN32
 // A tree deeper than MAX_PATH (260): listed, its output folders made and its
