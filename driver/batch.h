@@ -49,6 +49,6 @@ struct BatchJob {
 bool find_jobs(const BatchOptions& options, std::vector<BatchJob>& jobs, std::string& why);
 
 // Runs the jobs and reports them; returns the exit status.
-int run_jobs(const BatchOptions& options, std::vector<BatchJob>& jobs);
+int run_jobs(const BatchOptions& options, const std::vector<BatchJob>& jobs);
 
 #endif

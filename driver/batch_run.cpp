@@ -73,11 +73,10 @@ void draw_progress(Run& run) {
     const Tally& t = run.tally;
     const uint64_t bytes = run.options.check ? t.bytes_in : t.bytes_out;
     const double seconds = seconds_since(run.start);
+    const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0;
     const std::string line = "tavrimox-batch: " + std::to_string(t.done) + "/" +
                              std::to_string(run.jobs.size()) + " files, " + size_text(bytes) +
-                             ", " +
-                             size_text(seconds > 0 ? static_cast<uint64_t>(static_cast<double>(bytes) / seconds) : 0) +
-                             "/s";
+                             ", " + size_text(static_cast<uint64_t>(rate)) + "/s";
     // Padded over a longer line before it; short enough not to wrap.
     const size_t length = std::max(line.size(), run.drawn_length);
     write_error(line + std::string(length - line.size(), ' ') + "\r");
@@ -108,7 +107,8 @@ JobResult convert_one(Run& run, const BatchJob& job, const PathChar*& named, std
         named = job.output_folder.c_str();
         return JobResult::FAILED;
     }
-    result = convert_tex_file(job.input.c_str(), writing ? job.output.c_str() : nullptr, run.convert);
+    const PathChar* output = writing ? job.output.c_str() : nullptr;
+    result = convert_tex_file(job.input.c_str(), output, run.convert);
     switch (result.outcome) {
         case Outcome::NOT_TEX:
             words = "not a TEX file";
@@ -179,7 +179,8 @@ std::string summary(const Run& run) {
     const Tally& t = run.tally;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f s", seconds_since(run.start));
-    std::string files = std::to_string(run.jobs.size()) + (run.jobs.size() == 1 ? " file" : " files");
+    std::string files =
+        std::to_string(run.jobs.size()) + (run.jobs.size() == 1 ? " file" : " files");
     if (stop_requested()) {
         files = std::to_string(t.done) + " of " + files + " (stopped)";
     }
@@ -196,23 +197,25 @@ std::string summary(const Run& run) {
 
 }  // namespace
 
-int run_jobs(const BatchOptions& options, std::vector<BatchJob>& jobs) {
+int run_jobs(const BatchOptions& options, const std::vector<BatchJob>& jobs) {
     Run run{options, jobs, ConvertOptions{}, {}, {}, {}, {}, false, {}, {}, 0};
     run.convert.mode = options.check ? DecodeMode::COUNT_ONLY : DecodeMode::BUFFERED;
     run.convert.header = options.header;
     run.convert.write_damaged = options.check || !options.strict;
     run.convert.budget = &run.budget;
-    // Past a few hundred MiB more files in flight gain nothing, and a 32-bit
-    // process has 2 GiB of address space, some of it fragmented: it still
-    // needs room for a file over the budget, which runs alone.
+    // Bounds what the files in flight hold, whatever -j asks: 1 GiB holds
+    // dozens of the largest textures (16 MiB of blocks at 4096x4096); a
+    // 32-bit process has 2 GiB of address space, some of it fragmented, and
+    // beside 512 MiB keeps room for a file over the budget, which runs alone.
     run.budget.limit = sizeof(void*) < 8 ? uint64_t{512} << 20 : uint64_t{1} << 30;
     run.progress = !options.quiet && error_is_terminal();
     run.start = Clock::now();
 
-    unsigned count = options.jobs != 0 ? options.jobs : std::thread::hardware_concurrency();
-    count = static_cast<unsigned>(std::min<size_t>(std::max(count, 1u), std::max<size_t>(jobs.size(), 1)));
+    // As many threads as jobs at once, but no more than files; this one is one of them.
+    size_t count = options.jobs != 0 ? options.jobs : std::thread::hardware_concurrency();
+    count = std::min(std::max<size_t>(count, 1), std::max<size_t>(jobs.size(), 1));
     std::vector<std::thread> threads;
-    for (unsigned i = 1; i < count; ++i) {
+    for (size_t i = 1; i < count; ++i) {
         try {
             threads.emplace_back(run_worker, std::ref(run));
         } catch (const std::system_error&) {

@@ -4,7 +4,8 @@ namespace {
 
 bool fits(const MemoryBudget& budget, uint64_t bytes) {
     // taken may exceed the limit while a file larger than it runs.
-    return budget.taken == 0 || (budget.taken <= budget.limit && bytes <= budget.limit - budget.taken);
+    return budget.taken == 0 ||
+           (budget.taken <= budget.limit && bytes <= budget.limit - budget.taken);
 }
 
 }  // namespace
