@@ -183,9 +183,20 @@ bool stop_requested() {
 
 void end_by_stop_signal() {}
 
+namespace {
+
+// Wine gives a program started from a Unix shell a console of its own,
+// though the shell's terminal is where it was started from.
+bool under_wine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+}  // namespace
+
 void hold_own_console() {
     DWORD processes[2];
-    if (GetConsoleProcessList(processes, 2) != 1 || !error_is_terminal()) {
+    if (GetConsoleProcessList(processes, 2) != 1 || !error_is_terminal() || under_wine()) {
         return;
     }
     write_error("Press a key to close this window.\n");
