@@ -19,6 +19,14 @@ uint64_t most_output_of(uint32_t compressed_size) {
     return uint64_t{1032} * compressed_size;
 }
 
+uint64_t conversion_memory(const TexHeader& header, DecodeMode mode) {
+    const uint64_t tex = uint64_t{TEX_HEADER_BYTES} + header.compressed_size;
+    if (mode == DecodeMode::COUNT_ONLY) {
+        return tex;
+    }
+    return tex + std::min<uint64_t>(header.uncompressed_size, most_output_of(header.compressed_size));
+}
+
 namespace {
 
 // The decoder's status is not examined here: a malformed payload still
@@ -75,7 +83,8 @@ Conversion convert_tex(const uint8_t* tex, size_t size, const ConvertOptions& op
         conversion.reason = "not enough memory";
         return conversion;
     }
-    conversion.dds = make_dds_header(conversion.header.width, conversion.header.height);
+    conversion.dds =
+        make_dds_header(conversion.header.width, conversion.header.height, options.header);
     conversion.outcome = Outcome::CONVERTED;
     return conversion;
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "buffer.h"
+#include "memory_budget.h"
 #include "tex_format.h"
 
 enum class TexCheck { TEX, NOT_TEX, TRUNCATED_HEADER };
@@ -30,7 +31,19 @@ struct ConvertOptions {
     DecodeMode mode = DecodeMode::BUFFERED;
     // The most the output buffer may take; a larger one is "not enough memory".
     uint64_t memory_limit = UINT64_MAX;
+    DdsHeaderKind header = DdsHeaderKind::EXACT;
+    // convert_tex_file only. False: a damaged payload (damage_report has
+    // words for it) is not written; the outcome is FAILED and the words
+    // say what the payload decodes to, not what was written.
+    bool write_damaged = true;
+    // convert_tex_file only: where given, the file's buffers (conversion_memory)
+    // are taken from it before they are allocated, and given back at the end.
+    MemoryBudget* budget = nullptr;
 };
+
+// What a conversion's buffers hold at most: the TEX file, then the decoded
+// payload (none when counting only).
+uint64_t conversion_memory(const TexHeader& header, DecodeMode mode);
 
 // A decoded payload. The buffer holds `capacity` bytes: the declared size,
 // or what the payload can produce where that is less, so that a header

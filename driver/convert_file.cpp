@@ -12,6 +12,13 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// Gives back what a conversion took from its budget, however it ends.
+struct MemoryGiveBack {
+    uint64_t bytes = 0;
+    void operator()(MemoryBudget* budget) const { give_back_memory(*budget, bytes); }
+};
+using MemoryHeld = std::unique_ptr<MemoryBudget, MemoryGiveBack>;
+
 bool fail(FileConversion& result, std::string reason) {
     result.outcome = Outcome::FAILED;
     result.reason = std::move(reason);
@@ -45,8 +52,9 @@ bool read_in_chunks(std::FILE* file, Buffer& tex, size_t have, uint64_t size,
 // Reads the TEX file into tex[0 .. size): the header, then the payload it
 // announces, nothing after. Stops at a wrong magic (NOT_TEX, nothing more
 // read) and refuses a file of known size that is shorter than announced
-// before taking the memory.
-bool read_tex_file(const PathChar* path, Buffer& tex, size_t& size, FileConversion& result) {
+// before taking the memory, from the budget where there is one.
+bool read_tex_file(const PathChar* path, const ConvertOptions& options, MemoryHeld& held,
+                   Buffer& tex, size_t& size, FileConversion& result) {
     File input(open_for_reading(path));
     if (!input) {
         return fail(result, std::strerror(errno));
@@ -70,6 +78,11 @@ bool read_tex_file(const PathChar* path, Buffer& tex, size_t& size, FileConversi
     const int64_t file_size = regular_file_size(input.get());
     if (file_size >= 0 && static_cast<uint64_t>(file_size) < total) {
         return fail(result, "truncated payload");
+    }
+    if (options.budget != nullptr) {
+        const uint64_t bytes = conversion_memory(header, options.mode);
+        take_memory(*options.budget, bytes);
+        held = MemoryHeld(options.budget, MemoryGiveBack{bytes});
     }
     if (file_size < 0) {
         tex = allocate_zeroed(0);
@@ -101,13 +114,14 @@ bool read_tex_file(const PathChar* path, Buffer& tex, size_t& size, FileConversi
 FileConversion convert_tex_file(const PathChar* input, const PathChar* output,
                                 const ConvertOptions& options) {
     FileConversion result{Outcome::FAILED, false, std::string(), std::string(), 0, 0};
+    MemoryHeld held;  // given back after the buffers below are freed
     Buffer tex;
     size_t size = 0;
-    if (!read_tex_file(input, tex, size, result)) {
+    if (!read_tex_file(input, options, held, tex, size, result)) {
         return result;
     }
     result.bytes_in = size;
-    const Conversion conversion = convert_tex(tex.get(), size, options);
+    Conversion conversion = convert_tex(tex.get(), size, options);
     tex.reset();
     result.outcome = conversion.outcome;
     if (conversion.outcome != Outcome::CONVERTED) {
@@ -115,6 +129,13 @@ FileConversion convert_tex_file(const PathChar* input, const PathChar* output,
         return result;
     }
     result.damage = damage_report(conversion);
+    if (!options.write_damaged && !result.damage.empty()) {
+        conversion.decoded.bytes.reset();  // worded as a count: nothing was written
+        result.damage = damage_report(conversion);
+        result.outcome = Outcome::FAILED;
+        result.reason = result.damage + "; not written";
+        return result;
+    }
     if (output == nullptr) {
         return result;
     }

@@ -34,6 +34,12 @@ bool write_file_replacing(const PathChar* path, const OutputRegion* regions, siz
 // (\n, \t, \x7f ...), so that a name cannot break the line.
 std::string path_for_message(const PathChar* path);
 
+#ifdef _WIN32
+// The path to hand the wide file API: "\\?\" and the full path where the
+// path is too long for it without.
+std::wstring extended_path(const wchar_t* path);
+#endif
+
 // Shared by the platform layers (file_io_common.cpp).
 // Writes the regions in order and flushes; false on the first failure. A
 // zero region at the end of a new regular file (may_extend) is made by

@@ -19,6 +19,8 @@ bool is_separator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
 
+}  // namespace
+
 // "\\?\" lifts the 260-character limit, but only on an absolute path in which
 // nothing is resolved any more ("..", "/" and device names are then literal),
 // so it goes on the full name, and only when that is long. Paths already in a
@@ -45,6 +47,8 @@ std::wstring extended_path(const wchar_t* path) {
     }
     return L"\\\\?\\" + full;
 }
+
+namespace {
 
 // CON, PRN, AUX, NUL, COM1-9, LPT1-9 (and CONIN$, CONOUT$) name devices in
 // every folder and with any extension: "out\nul.dds" is the null device.

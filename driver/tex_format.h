@@ -34,6 +34,14 @@ struct DdsHeader {
     uint8_t bytes[DDS_HEADER_BYTES];
 };
 
-DdsHeader make_dds_header(uint16_t width, uint16_t height);
+// EXACT: the fixed header above. READERS: the same plus DDSCAPS_TEXTURE in
+// dwCaps (offset 108) and DDSD_LINEARSIZE in dwFlags (offset 8) with the top
+// level's size in dwPitchOrLinearSize (offset 20), which OpenImageIO, NVIDIA
+// Texture Tools and Godot before 4.3 require: 16 bytes per 4x4 block, at
+// least one block each way (5x3 -> 2 x 1 x 16 = 32).
+enum class DdsHeaderKind { EXACT, READERS };
+
+DdsHeader make_dds_header(uint16_t width, uint16_t height,
+                          DdsHeaderKind kind = DdsHeaderKind::EXACT);
 
 #endif

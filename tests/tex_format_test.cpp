@@ -54,6 +54,29 @@ TEST(DdsHeader, OnlyLowHalvesOfHeightAndWidthVary) {
     }
 }
 
+// The readers' header is the exact one plus three fields: DDSD_LINEARSIZE
+// in dwFlags, the top level's size at 20, DDSCAPS_TEXTURE at 108.
+TEST(DdsHeader, ReadersHeaderAddsFlagsLinearSizeAndCaps) {
+    struct Row {
+        uint16_t width, height;
+        uint32_t linear_size;
+    };
+    const Row rows[] = {
+        {256, 128, 64 * 32 * 16}, {5, 3, 2 * 1 * 16},  // partial blocks round up
+        {0, 0, 16}, {1, 1, 16},                         // at least one block each way
+        {65532, 65535, 16383u * 16384u * 16u},
+        {65535, 65535, 0xFFFFFFFF},  // 2^32 does not fit: the most the field holds
+    };
+    for (const Row& row : rows) {
+        Bytes want = header_bytes(make_dds_header(row.width, row.height));
+        put_le(want, 8, 0x1007 | 0x80000, 4);
+        put_le(want, 20, row.linear_size, 4);
+        put_le(want, 108, 0x1000, 4);
+        EXPECT_EQ(header_bytes(make_dds_header(row.width, row.height, DdsHeaderKind::READERS)), want)
+            << row.width << "x" << row.height;
+    }
+}
+
 TEST(TexHeader, ParsesLittleEndianFieldsAndIgnoresTheRest) {
     for (const uint8_t filler : {uint8_t{0x00}, uint8_t{0xFF}, uint8_t{0xA5}}) {
         const Bytes raw = tex_header(TexFields{0xBEEF, 0x0102, 0x89ABCDEF, 0xFEDCBA98, filler});

@@ -1,4 +1,4 @@
-# cmake -DOBJDUMP=... -DPROGRAM=tavrimox.exe -P windows_imports.cmake
+# cmake -DOBJDUMP=... -DPROGRAM=tavrimox.exe -P windows_imports.cmake (and tavrimox-batch.exe)
 # Fails unless the program imports from KERNEL32.dll and msvcrt.dll and nothing
 # else: a libstdc++-6.dll, libgcc_s or libwinpthread-1.dll import means a
 # program that does not start on a machine without MinGW.
