@@ -130,10 +130,11 @@ inline constexpr SecondBlock SECOND_BLOCK = make_second_block();
 // the loop where a store would not. Asked for this far ahead after each long
 // match, they are there in time. A prefetch is a hint that reads nothing and
 // cannot fault, so the address may lie past the buffer; it is formed as an
-// integer, since a pointer past the buffer's end is undefined.
+// integer, since a pointer past the buffer's end is undefined. Inlined by
+// force: a call to it, having no effect the compiler can see, is dropped.
 inline constexpr uintptr_t OUTPUT_PREFETCH_AHEAD = 1024;
 
-inline void prefetch_for_write([[maybe_unused]] const uint8_t* at, [[maybe_unused]] uintptr_t ahead) {
+FAST_LOOP_INLINE void prefetch_for_write([[maybe_unused]] const uint8_t* at, [[maybe_unused]] uintptr_t ahead) {
 #if defined(__GNUC__)
     __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(at) + ahead), 1);
 #endif
