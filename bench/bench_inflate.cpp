@@ -26,7 +26,7 @@
 //                   registers a 32-bit processor has; with 64, the other loop
 //
 // Decoders: tavrimox (output buffer of the exact size), bitwise (the same
-// with the table-driven path off, where the decoder has one), count (tavrimox
+// with the table-driven path off), count (tavrimox
 // with no output buffer), zlib, libdeflate, isal. Compressors: zlib1, zlib6,
 // zlib9 (zlib's raw deflate, memLevel 8), libdeflate12.
 #include <zlib.h>
