@@ -96,5 +96,6 @@ int32_t inflate_raw_with(uint8_t* output, uint32_t* output_length, const uint8_t
 
 int32_t inflate_raw(uint8_t* output, uint32_t* output_length, const uint8_t* input,
                     uint32_t* input_length) {
-    return inflate_raw_with(output, output_length, input, input_length, DecodeOptions{});
+    static constexpr DecodeOptions DEFAULTS{};
+    return inflate_raw_with(output, output_length, input, input_length, DEFAULTS);
 }
