@@ -26,7 +26,7 @@
 //                   registers a 32-bit processor has; with 64, the other loop
 //
 // Decoders: tavrimox (output buffer of the exact size), bitwise (the same
-// with the table-driven path off, where the decoder has one), count (tavrimox
+// with the table-driven path off), count (tavrimox
 // with no output buffer), zlib, libdeflate, isal. Compressors: zlib1, zlib6,
 // zlib9 (zlib's raw deflate, memLevel 8), libdeflate12.
 #include <zlib.h>
@@ -45,12 +45,9 @@
 
 #include "inflate.h"
 
-// The decoder's table-driven path can be switched off, leaving the bit-by-bit
-// decode: the "bitwise" column.
-#if __has_include("fast_path.h")
-#include "fast_path.h"
-#define BENCH_HAVE_FAST_PATH_SWITCH
-#endif
+// The decoder's internal entry chooses the bit-by-bit decode alone (the
+// "bitwise" column) and the loop's reader width.
+#include "inflate_internal.h"
 
 #ifdef BENCH_HAVE_LIBDEFLATE
 #include <libdeflate.h>
@@ -103,11 +100,6 @@ bool compressor_available(Compressor c) {
 }
 
 bool decoder_available(Decoder d) {
-#ifndef BENCH_HAVE_FAST_PATH_SWITCH
-    if (d == Decoder::TAVRIMOX_BITWISE) {
-        return false;
-    }
-#endif
 #ifndef BENCH_HAVE_LIBDEFLATE
     if (d == Decoder::LIBDEFLATE) {
         return false;
@@ -156,6 +148,7 @@ struct Options {
     bool cpu_time = false;
     uint32_t reader_bits = 0;  // 0: the loop this build picks
     std::string corpus;
+    DecodeOptions decode;  // with the table-driven path; "bitwise" turns it off
 };
 
 bool read_file(const std::filesystem::path& path, std::vector<uint8_t>& bytes) {
@@ -284,20 +277,19 @@ void free_peers(Peers& peers) {
 
 // One whole decode of `in` into out[0 .. capacity). Returns whether the
 // decoder reports a complete stream; `produced` gets the bytes it made.
-bool decode_once(Peers& peers, Decoder d, const std::vector<uint8_t>& in, uint8_t* out,
-                 uint32_t capacity, uint32_t& produced) {
+bool decode_once(Peers& peers, const Options& options, Decoder d, const std::vector<uint8_t>& in,
+                 uint8_t* out, uint32_t capacity, uint32_t& produced) {
     const auto in_size = static_cast<uint32_t>(in.size());
     switch (d) {
         case Decoder::TAVRIMOX:
         case Decoder::TAVRIMOX_BITWISE:
         case Decoder::TAVRIMOX_COUNT: {
-#ifdef BENCH_HAVE_FAST_PATH_SWITCH
-            set_fast_path_enabled(d != Decoder::TAVRIMOX_BITWISE);
-#endif
+            DecodeOptions decode = options.decode;
+            decode.fast = d != Decoder::TAVRIMOX_BITWISE;
             uint32_t out_length = capacity;
             uint32_t in_length = in_size;
-            const int32_t status = inflate_raw(d == Decoder::TAVRIMOX_COUNT ? nullptr : out,
-                                               &out_length, in.data(), &in_length);
+            const int32_t status = inflate_raw_with(d == Decoder::TAVRIMOX_COUNT ? nullptr : out,
+                                                    &out_length, in.data(), &in_length, decode);
             produced = out_length;
             return status == INFLATE_OK && in_length == in_size;
         }
@@ -396,7 +388,7 @@ void time_stream(Peers& peers, const bool* present, const Stream& stream, const 
         uint32_t produced = 0;
         const auto start = std::chrono::steady_clock::now();
         const bool complete =
-            decode_once(peers, ALL_DECODERS[i], stream.bytes, out.data(), capacity, produced);
+            decode_once(peers, options, ALL_DECODERS[i], stream.bytes, out.data(), capacity, produced);
         const double first = seconds_since(start);
         if (complete && output_matches(ALL_DECODERS[i], raw, out, produced)) {
             batch[i] = static_cast<uint32_t>(std::clamp(ROUND_SLICE / first, 1.0, 100000.0));
@@ -413,7 +405,7 @@ void time_stream(Peers& peers, const bool* present, const Stream& stream, const 
             uint32_t produced = 0;
             const double start = clock_now(options.cpu_time);
             for (uint32_t k = 0; k < batch[i]; ++k) {
-                decode_once(peers, ALL_DECODERS[i], stream.bytes, out.data(), capacity, produced);
+                decode_once(peers, options, ALL_DECODERS[i], stream.bytes, out.data(), capacity, produced);
             }
             samples[i].push_back((clock_now(options.cpu_time) - start) / batch[i]);
         }
@@ -486,7 +478,7 @@ int run_one(const Options& options, const std::vector<RawFile>& files,
     uint32_t produced = 0;
     bool complete = true;
     for (uint32_t i = 0; i < options.only_reps; ++i) {
-        complete = decode_once(peers, decoder, stream.bytes, out.data(), capacity, produced) &&
+        complete = decode_once(peers, options, decoder, stream.bytes, out.data(), capacity, produced) &&
                    complete;
     }
     if (options.only_reps > 0 && options.verify &&
@@ -665,11 +657,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options.reader_bits != 0) {
-#ifdef BENCH_HAVE_FAST_PATH_SWITCH
-        set_fast_path_reader_bits(options.reader_bits);
-#else
-        std::printf("this decoder has no choice of loop: --reader-bits ignored\n");
-#endif
+        options.decode.reader_bits = options.reader_bits;
     }
     const bool single = !options.only_decoder.empty();
     if (!single) {

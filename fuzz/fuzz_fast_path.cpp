@@ -9,6 +9,7 @@
 #include "fast_path.h"
 #include "fuzz_support.h"
 #include "inflate.h"
+#include "inflate_internal.h"
 
 namespace {
 
@@ -20,11 +21,17 @@ struct Run {
     uint32_t consumed;
 };
 
-Run decode(const uint8_t* input, uint32_t length, uint8_t* output, uint32_t capacity, bool fast) {
-    set_fast_path_enabled(fast);
+Run decode(const uint8_t* input, uint32_t length, uint8_t* output, uint32_t capacity,
+           const DecodeOptions& options) {
     Run run{0, capacity, length};
-    run.status = inflate_raw(output, &run.produced, input, &run.consumed);
+    run.status = inflate_raw_with(output, &run.produced, input, &run.consumed, options);
     return run;
+}
+
+DecodeOptions exact_decode() {
+    DecodeOptions options;
+    options.fast = false;
+    return options;
 }
 
 void compare(const uint8_t* input, uint32_t length, uint32_t capacity, bool count_only) {
@@ -33,21 +40,20 @@ void compare(const uint8_t* input, uint32_t length, uint32_t capacity, bool coun
     std::unique_ptr<uint8_t[]> fast_bytes(new uint8_t[capacity]);
     std::memset(exact_bytes.get(), 0x5A, capacity);
     const Run exact =
-        decode(input, length, count_only ? nullptr : exact_bytes.get(), capacity, false);
+        decode(input, length, count_only ? nullptr : exact_bytes.get(), capacity, exact_decode());
     // Each loop: 64- and 32-bit bit buffers, portable and (where the build
     // and processor have them) SSE2 and BMI2.
     for (uint32_t reader_bits : {64u, 32u}) {
         for (FastLoop loop : {FAST_LOOP_PORTABLE, FAST_LOOP_SSE2, FAST_LOOP_BMI2}) {
-            if (!fast_path_loop_available(loop)) {
+            if (!fast_loop_available(loop)) {
                 continue;
             }
             std::memset(fast_bytes.get(), 0x5A, capacity);
-            set_fast_path_reader_bits(reader_bits);
-            set_fast_path_best_loop(loop);
+            DecodeOptions options;
+            options.reader_bits = reader_bits;
+            options.best_loop = loop;
             const Run fast =
-                decode(input, length, count_only ? nullptr : fast_bytes.get(), capacity, true);
-            set_fast_path_best_loop(FAST_LOOP_BMI2);
-            set_fast_path_reader_bits(FAST_DEFAULT_READER_BITS);
+                decode(input, length, count_only ? nullptr : fast_bytes.get(), capacity, options);
             expect(exact.status == fast.status, "the same status both ways");
             expect(exact.produced == fast.produced, "the same produced count both ways");
             expect(exact.consumed == fast.consumed, "the same consumed count both ways");
@@ -68,14 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     compare(input.get(), length, 0, true);
     uint32_t produced = 0;
     uint32_t consumed = length;
-    set_fast_path_enabled(false);
-    const int32_t counted = inflate_raw(nullptr, &produced, input.get(), &consumed);
+    const int32_t counted = inflate_raw_with(nullptr, &produced, input.get(), &consumed, exact_decode());
     const uint32_t full = counted <= 0 && produced <= CAPACITY_LIMIT ? produced : CAPACITY_LIMIT;
     // The exact size, a little less (the fast path's output margin), and more.
     const uint32_t margin = FAST_OUTPUT_MARGIN + 3;
     for (uint32_t capacity : {full, full > margin ? full - margin : 0u, full / 2, full + 1000}) {
         compare(input.get(), length, capacity, false);
     }
-    set_fast_path_enabled(true);
     return 0;
 }

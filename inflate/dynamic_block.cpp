@@ -44,7 +44,7 @@ int32_t inflate_dynamic_block(InflateState& state) {
     // One sequence: a run may cross from literal/length into distance lengths.
     const int32_t total = litlen_count + distance_count;
     int32_t position = 0;
-    if (fast_path_enabled()) {
+    if (state.fast_loops != nullptr) {
         position = decode_code_lengths_fast(state, litlen, lengths, position, total);
     }
     while (position < total) {
@@ -92,7 +92,7 @@ int32_t inflate_dynamic_block(InflateState& state) {
         (distance_result > 0 && !single_one_bit_code(distance, distance_count))) {
         return INFLATE_BAD_DISTANCE_CODE;
     }
-    if (!fast_path_enabled()) {
+    if (state.fast_loops == nullptr) {
         return decode_block_data(state, litlen, distance, nullptr);
     }
     FastCode fast;

@@ -11,5 +11,5 @@ constinit HuffmanTable fixed_distance_table = {fixed_code.distance_counts,
 
 int32_t inflate_fixed_block(InflateState& state) {
     return decode_block_data(state, fixed_litlen_table, fixed_distance_table,
-                             fast_path_enabled() ? &fixed_fast_code : nullptr);
+                             state.fast_loops != nullptr ? &fixed_fast_code : nullptr);
 }

@@ -2,6 +2,8 @@
 #include <csetjmp>
 #include <cstring>
 
+#include "fast_path.h"
+#include "inflate_internal.h"
 #include "inflate_state.h"
 
 namespace {
@@ -69,8 +71,8 @@ int32_t decode_blocks(InflateState& state) {
 
 }  // namespace
 
-int32_t inflate_raw(uint8_t* output, uint32_t* output_length, const uint8_t* input,
-                    uint32_t* input_length) {
+int32_t inflate_raw_with(uint8_t* output, uint32_t* output_length, const uint8_t* input,
+                         uint32_t* input_length, const DecodeOptions& options) {
     InflateState state;
     state.output = output;
     state.output_capacity = *output_length;
@@ -80,6 +82,7 @@ int32_t inflate_raw(uint8_t* output, uint32_t* output_length, const uint8_t* inp
     state.input_count = 0;
     state.bit_buffer = 0;
     state.bit_count = 0;
+    state.fast_loops = fast_loops_for(options);
     if (setjmp(state.overrun_escape) != 0) {
         return INFLATE_INPUT_EXHAUSTED;
     }
@@ -89,4 +92,10 @@ int32_t inflate_raw(uint8_t* output, uint32_t* output_length, const uint8_t* inp
         *input_length = state.input_count;
     }
     return status;
+}
+
+int32_t inflate_raw(uint8_t* output, uint32_t* output_length, const uint8_t* input,
+                    uint32_t* input_length) {
+    static constexpr DecodeOptions DEFAULTS{};
+    return inflate_raw_with(output, output_length, input, input_length, DEFAULTS);
 }

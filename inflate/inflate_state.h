@@ -7,6 +7,8 @@
 
 #include "inflate.h"
 
+struct FastLoops;
+
 inline constexpr int32_t MAX_CODE_BITS = 15;
 inline constexpr int32_t MAX_LITLEN_CODES = 286;
 inline constexpr int32_t MAX_DIST_CODES = 30;
@@ -27,6 +29,7 @@ struct InflateState {
     uint32_t input_count;
     int32_t bit_buffer;
     int32_t bit_count;
+    const FastLoops* fast_loops;  // the table-driven loops; nullptr: the exact decode alone
     std::jmp_buf overrun_escape;  // where a read past the input's end lands
 };
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "bit_writer.h"
-#include "fast_path.h"
 #include "inflate.h"
+#include "inflate_internal.h"
 
 struct DecodeCase {
     std::string name;  // letters, digits and underscores: it becomes the test name
@@ -85,12 +85,12 @@ inline constexpr uint8_t UNTOUCHED = 0xEE;
 
 // Decodes `c` into a buffer of `capacity` bytes (plus a guard) and checks the
 // status, both lengths and the buffer.
-inline void check_with_buffer(const DecodeCase& c, uint32_t capacity) {
+inline void check_with_buffer(const DecodeCase& c, uint32_t capacity, const DecodeOptions& options) {
     SCOPED_TRACE("capacity " + std::to_string(capacity));
     std::vector<uint8_t> out(static_cast<size_t>(capacity) + 16, UNTOUCHED);
     uint32_t out_len = capacity;
     uint32_t in_len = static_cast<uint32_t>(c.stream.size());
-    const int32_t status = inflate_raw(out.data(), &out_len, c.stream.data(), &in_len);
+    const int32_t status = inflate_raw_with(out.data(), &out_len, c.stream.data(), &in_len, options);
     EXPECT_EQ(status, c.status);
     if (c.status == INFLATE_OUTPUT_FULL || c.status == INFLATE_INPUT_EXHAUSTED) {
         EXPECT_EQ(out_len, capacity) << "output length must be left as passed";
@@ -105,11 +105,11 @@ inline void check_with_buffer(const DecodeCase& c, uint32_t capacity) {
 }
 
 // Count-only mode: same status and counts as with a buffer that is big enough.
-inline void check_count_only(const DecodeCase& c) {
+inline void check_count_only(const DecodeCase& c, const DecodeOptions& options) {
     SCOPED_TRACE("count-only");
     uint32_t out_len = c.capacity;
     uint32_t in_len = static_cast<uint32_t>(c.stream.size());
-    const int32_t status = inflate_raw(nullptr, &out_len, c.stream.data(), &in_len);
+    const int32_t status = inflate_raw_with(nullptr, &out_len, c.stream.data(), &in_len, options);
     EXPECT_EQ(status, c.status);
     if (c.status == INFLATE_INPUT_EXHAUSTED) {
         EXPECT_EQ(out_len, c.capacity);
@@ -120,29 +120,14 @@ inline void check_count_only(const DecodeCase& c) {
     }
 }
 
-// Turns the table-driven fast path on or off for one scope. The bit-by-bit
-// decode defines every result; the fast path must give the same.
-class FastPathSetting {
-public:
-    explicit FastPathSetting(bool enabled) : saved_(fast_path_enabled()) {
-        set_fast_path_enabled(enabled);
-    }
-    ~FastPathSetting() { set_fast_path_enabled(saved_); }
-    FastPathSetting(const FastPathSetting&) = delete;
-    FastPathSetting& operator=(const FastPathSetting&) = delete;
-
-private:
-    bool saved_;
-};
-
 // The row as given; then, unless the row's status is OUTPUT_FULL (which a
 // bigger buffer or count-only mode would get past), with a bigger buffer and
 // without one, which must agree.
-inline void check_one_stream(const DecodeCase& c) {
-    check_with_buffer(c, c.capacity);
+inline void check_one_stream(const DecodeCase& c, const DecodeOptions& options) {
+    check_with_buffer(c, c.capacity, options);
     if (c.status != INFLATE_OUTPUT_FULL) {
-        check_with_buffer(c, c.capacity + 1000);
-        check_count_only(c);
+        check_with_buffer(c, c.capacity + 1000, options);
+        check_count_only(c, options);
     }
 }
 
@@ -153,14 +138,15 @@ inline void check_one_stream(const DecodeCase& c) {
 inline void check_decode_case(const DecodeCase& c) {
     for (const bool fast : {true, false}) {
         SCOPED_TRACE(fast ? "fast path on" : "fast path off");
-        const FastPathSetting setting(fast);
-        check_one_stream(c);
+        DecodeOptions options;
+        options.fast = fast;
+        check_one_stream(c, options);
         if (c.status != INFLATE_INPUT_EXHAUSTED) {
             for (const uint8_t fill : {uint8_t{0x00}, uint8_t{0xFF}}) {
                 SCOPED_TRACE(fill == 0 ? "32 zero bytes after" : "32 0xFF bytes after");
                 DecodeCase padded = c;
                 padded.stream.insert(padded.stream.end(), 32, fill);
-                check_one_stream(padded);
+                check_one_stream(padded, options);
             }
         }
     }

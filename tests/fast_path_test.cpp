@@ -5,15 +5,24 @@
 #include <algorithm>
 #include <array>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstdint>
 #include <random>
+#include <cstring>
 #include <string>
 #include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#endif
 
 #include "bit_writer.h"
 #include "block_data.h"
 #include "fast_path.h"
 #include "inflate.h"
+#include "inflate_internal.h"
 #include "zlib_raw.h"
 
 namespace {
@@ -31,13 +40,46 @@ uint8_t callers_byte(size_t position) {
     return static_cast<uint8_t>(position * 131 + 7);
 }
 
-// Input and output are heap buffers of exactly the given sizes, so a sanitizer
-// build catches a read or write even one byte past either.
+// The input is placed to end right before an inaccessible page, so that a
+// read even one byte past it faults in every build, not only under a
+// sanitizer. One region for the process, made on first use; these tests run
+// on one thread.
+constexpr size_t GUARDED_BYTES = size_t{4} << 20;
+constexpr size_t GUARD_BYTES = size_t{64} << 10;  // a whole page of any size up to 64 KiB
+
+uint8_t* guarded_region_end() {
+    static uint8_t* const end = [] {
+#if defined(_WIN32)
+        auto* const base = static_cast<uint8_t*>(
+            VirtualAlloc(nullptr, GUARDED_BYTES + GUARD_BYTES, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        DWORD was = 0;
+        const bool guarded =
+            base != nullptr && VirtualProtect(base + GUARDED_BYTES, GUARD_BYTES, PAGE_NOACCESS, &was) != 0;
+#else
+        void* const mapped = mmap(nullptr, GUARDED_BYTES + GUARD_BYTES, PROT_READ | PROT_WRITE,
+                                  MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        auto* const base = mapped == MAP_FAILED ? nullptr : static_cast<uint8_t*>(mapped);
+        const bool guarded = base != nullptr && mprotect(base + GUARDED_BYTES, GUARD_BYTES, PROT_NONE) == 0;
+#endif
+        if (!guarded) {
+            std::abort();
+        }
+        return base + GUARDED_BYTES;
+    }();
+    return end;
+}
+
+// The output buffer is a heap buffer of exactly the capacity, so a sanitizer
+// build also catches a write one byte past it.
 Decoded decode(const std::vector<uint8_t>& stream, size_t input_size, uint32_t capacity,
-               bool count_only, bool fast) {
-    set_fast_path_enabled(fast);
-    const std::vector<uint8_t> input(stream.begin(),
-                                     stream.begin() + static_cast<std::ptrdiff_t>(input_size));
+               bool count_only, const DecodeOptions& options) {
+    if (input_size > GUARDED_BYTES) {
+        std::abort();
+    }
+    uint8_t* const input = guarded_region_end() - input_size;
+    if (input_size != 0) {
+        std::memcpy(input, stream.data(), input_size);
+    }
     Decoded d{};
     d.buffer.resize(capacity);
     for (size_t i = 0; i < capacity; ++i) {
@@ -45,15 +87,20 @@ Decoded decode(const std::vector<uint8_t>& stream, size_t input_size, uint32_t c
     }
     d.produced = capacity;
     d.consumed = static_cast<uint32_t>(input_size);
-    d.status = inflate_raw(count_only ? nullptr : d.buffer.data(), &d.produced, input.data(),
-                           &d.consumed);
-    set_fast_path_enabled(true);
+    d.status = inflate_raw_with(count_only ? nullptr : d.buffer.data(), &d.produced, input,
+                                &d.consumed, options);
     return d;
 }
 
+const DecodeOptions EXACT = [] {
+    DecodeOptions options;
+    options.fast = false;
+    return options;
+}();
+const DecodeOptions FAST = DecodeOptions{};
+
 struct LoopChoice {
-    uint32_t reader_bits;
-    FastLoop loop;
+    DecodeOptions options;
     std::string name;
 };
 
@@ -65,33 +112,23 @@ std::vector<LoopChoice> runnable_loops() {
     std::vector<LoopChoice> choices;
     for (uint32_t reader_bits : {64u, 32u}) {
         for (FastLoop loop : {FAST_LOOP_PORTABLE, FAST_LOOP_SSE2, FAST_LOOP_BMI2}) {
-            if (fast_path_loop_available(loop)) {
-                choices.push_back(
-                    {reader_bits, loop, std::to_string(reader_bits) + "-bit reader, " + names[loop]});
+            if (fast_loop_available(loop)) {
+                DecodeOptions options;
+                options.reader_bits = reader_bits;
+                options.best_loop = loop;
+                choices.push_back({options, std::to_string(reader_bits) + "-bit reader, " + names[loop]});
             }
         }
     }
     return choices;
 }
 
-void use_loop(const LoopChoice& choice) {
-    set_fast_path_reader_bits(choice.reader_bits);
-    set_fast_path_best_loop(choice.loop);
-}
-
-void use_default_loop() {
-    set_fast_path_best_loop(FAST_LOOP_BMI2);
-    set_fast_path_reader_bits(FAST_DEFAULT_READER_BITS);
-}
-
 // The exact decode against the table-driven one, in each loop.
 void expect_same_both_ways(const std::vector<uint8_t>& stream, size_t input_size,
                            uint32_t capacity, bool count_only, const std::string& what) {
-    const Decoded exact = decode(stream, input_size, capacity, count_only, false);
+    const Decoded exact = decode(stream, input_size, capacity, count_only, EXACT);
     for (const LoopChoice& choice : runnable_loops()) {
-        use_loop(choice);
-        const Decoded fast = decode(stream, input_size, capacity, count_only, true);
-        use_default_loop();
+        const Decoded fast = decode(stream, input_size, capacity, count_only, choice.options);
         const std::string which = what + " (" + choice.name + ")";
         ASSERT_EQ(fast.status, exact.status) << which;
         ASSERT_EQ(fast.produced, exact.produced) << which;
@@ -168,7 +205,7 @@ std::vector<Corpus> corpus() {
 TEST(FastPath, WholeStreamsDecodeTheSameAtEveryCapacity) {
     for (const Corpus& c : corpus()) {
         const uint32_t n = static_cast<uint32_t>(c.data.size());
-        const Decoded full = decode(c.stream, c.stream.size(), n, false, true);
+        const Decoded full = decode(c.stream, c.stream.size(), n, false, FAST);
         ASSERT_EQ(full.status, INFLATE_OK) << c.name;
         ASSERT_TRUE(full.buffer == c.data) << c.name;
         for (uint32_t capacity : {n, n + 1, n - 1, n - 258, n - 259, n - FAST_OUTPUT_MARGIN,
@@ -222,7 +259,7 @@ TEST(FastPath, BytesPastTheOutputStayTheCallers) {
                 stream.insert(stream.end(), 16, 0);
                 const uint32_t n = static_cast<uint32_t>(data.size());
                 const Decoded d =
-                    decode(stream, stream.size(), n + FAST_OUTPUT_MARGIN, false, true);
+                    decode(stream, stream.size(), n + FAST_OUTPUT_MARGIN, false, FAST);
                 ASSERT_EQ(d.status, INFLATE_OK);
                 ASSERT_TRUE(std::equal(data.begin(), data.end(), d.buffer.begin()));
                 for (uint32_t i = n; i < d.buffer.size(); ++i) {
@@ -288,7 +325,7 @@ TEST(FastPath, EveryShortLengthAtEveryCopyWidth) {
             const MatchRun run = matches_of_each_length({}, distance, last, literal);
             const std::string what =
                 "distance " + std::to_string(distance) + ", last length " + std::to_string(last);
-            ASSERT_EQ(decode(run.bytes, run.bytes.size(), run.size, false, false).status, INFLATE_OK) << what;
+            ASSERT_EQ(decode(run.bytes, run.bytes.size(), run.size, false, EXACT).status, INFLATE_OK) << what;
             expect_same_both_ways(run.bytes, run.bytes.size(), run.size + FAST_OUTPUT_MARGIN, false, what);
         }
     }
@@ -328,7 +365,7 @@ TEST(FastPath, EveryLengthThroughEachKindOfEntry) {
         for (const int distance : {1, 300}) {
             const MatchRun run = matches_of_each_length(code.litlen, distance, 258, literal);
             const std::string what = code.name + ", distance " + std::to_string(distance);
-            ASSERT_EQ(decode(run.bytes, run.bytes.size(), run.size, false, false).status, INFLATE_OK) << what;
+            ASSERT_EQ(decode(run.bytes, run.bytes.size(), run.size, false, EXACT).status, INFLATE_OK) << what;
             expect_same_both_ways(run.bytes, run.bytes.size(), run.size + FAST_OUTPUT_MARGIN, false, what);
             expect_same_both_ways(run.bytes, run.bytes.size(), 0, true, what + ", count-only");
         }
@@ -379,7 +416,7 @@ TEST(FastPath, LongDistanceCodesWithManyExtraBits) {
     put_symbol(w, codes.litlen, 256);
     std::vector<uint8_t> stream = w.bytes;
     stream.insert(stream.end(), 16, 0);
-    const Decoded exact = decode(stream, stream.size(), 1u << 20, false, false);
+    const Decoded exact = decode(stream, stream.size(), 1u << 20, false, EXACT);
     ASSERT_EQ(exact.status, INFLATE_OK);
     ASSERT_GT(exact.produced, 32768u + 400u * 3u);
     expect_same_both_ways(stream, stream.size(), 1u << 20, false, "long distance codes");
@@ -389,36 +426,80 @@ TEST(FastPath, LongDistanceCodesWithManyExtraBits) {
 // Distances are tested against the output's start only until it holds 32 KiB,
 // the largest distance. A match one byte too far just before that must still
 // fail as the exact decode fails it, without a read before the buffer; from
-// 32 KiB on, the largest distance is valid. Each stream: a literal, runs at
-// distance 1 up to `before` bytes, a probe match, then a match at 32768.
-TEST(FastPath, DistanceTooFarJustBeforeTheFirst32KiB) {
+// 32 KiB on, the largest distance is valid. Each stream: a literal and runs
+// at distance 1 up to `before` bytes, then a probe match of 258, then a match
+// of 100 at 32768, in one fixed block; or the probe opens a second block
+// (fixed or dynamic) after a stored or fixed block that ends at `before`
+// bytes, where the fast path is entered afresh at that count.
+TEST(FastPath, DistancesAroundTheFirst32KiB) {
+    enum Layout { ONE_FIXED_BLOCK, STORED_THEN_FIXED, STORED_THEN_DYNAMIC, FIXED_THEN_FIXED, FIXED_THEN_DYNAMIC };
+    const char* const layout_names[] = {"one fixed block", "stored then fixed", "stored then dynamic",
+                                        "fixed then fixed", "fixed then dynamic"};
     struct Probe {
+        Layout layout;
         int before;
         int distance;
         int32_t status;
     };
-    const Probe probes[] = {
-        {32767, 32768, INFLATE_DISTANCE_TOO_FAR}, {32766, 32767, INFLATE_DISTANCE_TOO_FAR},
-        {32500, 32768, INFLATE_DISTANCE_TOO_FAR}, {32767, 32767, INFLATE_OK},
-        {32768, 32768, INFLATE_OK},               {32769, 32768, INFLATE_OK},
-        {32510, 32510, INFLATE_OK},
+    std::vector<Probe> probes = {
+        {ONE_FIXED_BLOCK, 32767, 32768, INFLATE_DISTANCE_TOO_FAR},
+        {ONE_FIXED_BLOCK, 32766, 32767, INFLATE_DISTANCE_TOO_FAR},
+        {ONE_FIXED_BLOCK, 32500, 32768, INFLATE_DISTANCE_TOO_FAR},
+        {ONE_FIXED_BLOCK, 32767, 32767, INFLATE_OK},
+        {ONE_FIXED_BLOCK, 32768, 32768, INFLATE_OK},
+        {ONE_FIXED_BLOCK, 32769, 32768, INFLATE_OK},
+        {ONE_FIXED_BLOCK, 32510, 32510, INFLATE_OK},
     };
+    // At, one below and one past the reachable distance, where a distance can say so.
+    for (const Layout layout : {STORED_THEN_FIXED, STORED_THEN_DYNAMIC, FIXED_THEN_FIXED, FIXED_THEN_DYNAMIC}) {
+        for (int before = 32765; before <= 32769; ++before) {
+            for (const int distance : {before - 1, before, before + 1}) {
+                if (distance <= 32768) {
+                    probes.push_back({layout, before, distance,
+                                      distance > before ? INFLATE_DISTANCE_TOO_FAR : INFLATE_OK});
+                }
+            }
+        }
+    }
+    const std::vector<uint8_t> stored = random_bytes(32769, 3);
     for (const Probe& probe : probes) {
         BitWriter w;
-        put_block_header(w, true, 1);
-        put_fixed_litlen(w, 'a');
-        for (int left = probe.before - 1; left > 0;) {
-            const int length = left <= 258 ? left : std::min(258, left - 3);
-            put_fixed_match(w, length, 1);
-            left -= length;
+        const bool stored_first = probe.layout == STORED_THEN_FIXED || probe.layout == STORED_THEN_DYNAMIC;
+        const bool dynamic_second = probe.layout == STORED_THEN_DYNAMIC || probe.layout == FIXED_THEN_DYNAMIC;
+        put_block_header(w, probe.layout == ONE_FIXED_BLOCK, stored_first ? 0 : 1);
+        if (stored_first) {
+            align(w);
+            put_bits(w, static_cast<uint32_t>(probe.before), 16);
+            put_bits(w, ~static_cast<uint32_t>(probe.before) & 0xFFFF, 16);
+            put_bytes(w, {stored.begin(), stored.begin() + probe.before});
+        } else {
+            put_fixed_litlen(w, 'a');
+            for (int left = probe.before - 1; left > 0;) {
+                const int length = left <= 258 ? left : std::min(258, left - 3);
+                put_fixed_match(w, length, 1);
+                left -= length;
+            }
         }
-        put_fixed_match(w, 258, probe.distance);
-        put_fixed_match(w, 100, 32768);
-        put_fixed_litlen(w, 256);
+        if (probe.layout == FIXED_THEN_FIXED || probe.layout == FIXED_THEN_DYNAMIC) {
+            put_fixed_litlen(w, 256);
+        }
+        DynamicCodes codes;
+        if (dynamic_second) {
+            // End of block, length 100 (symbol 279) and 258 (285); distances from 24577 (symbol 29).
+            codes = put_dynamic_header(w, true, lengths_with(286, {{256, 2}, {279, 2}, {285, 1}}),
+                                       lengths_with(30, {{29, 1}}));
+        } else if (probe.layout != ONE_FIXED_BLOCK) {
+            put_block_header(w, true, 1);
+        }
+        for (const auto& [length, distance] : {std::pair{258, probe.distance}, std::pair{100, 32768}}) {
+            dynamic_second ? put_dynamic_match(w, codes, length, distance) : put_fixed_match(w, length, distance);
+        }
+        dynamic_second ? put_symbol(w, codes.litlen, 256) : put_fixed_litlen(w, 256);
         put_trailing(w, 16);
         const uint32_t size = static_cast<uint32_t>(probe.before) + 358;
-        const std::string what = std::to_string(probe.distance) + " after " + std::to_string(probe.before);
-        ASSERT_EQ(decode(w.bytes, w.bytes.size(), size, false, false).status, probe.status) << what;
+        const std::string what = std::string(layout_names[probe.layout]) + ": " + std::to_string(probe.distance) +
+                                 " after " + std::to_string(probe.before);
+        ASSERT_EQ(decode(w.bytes, w.bytes.size(), size, false, EXACT).status, probe.status) << what;
         expect_same_both_ways(w.bytes, w.bytes.size(), size + FAST_OUTPUT_MARGIN, false, what);
         expect_same_both_ways(w.bytes, w.bytes.size(), 0, true, what + ", count-only");
     }
@@ -458,6 +539,7 @@ TEST(FastPath, RandomBytesFailTheSameWay) {
 // processor and under qemu-i386 alike): the loops compiled for SSE2 must be
 // entered through a realignment.
 struct StackCall {
+    const DecodeOptions* options;
     uint8_t* output;
     uint32_t produced;
     const uint8_t* input;
@@ -466,7 +548,8 @@ struct StackCall {
 };
 
 void decode_call(StackCall* call) {
-    call->status = inflate_raw(call->output, &call->produced, call->input, &call->consumed);
+    call->status =
+        inflate_raw_with(call->output, &call->produced, call->input, &call->consumed, *call->options);
 }
 
 // Calls decode_call with the stack 4 bytes off a 16-byte boundary at the call.
@@ -489,11 +572,9 @@ TEST(FastPath, LoopsRunOnAStackAlignedTo4BytesOnly) {
     const std::vector<uint8_t> stream = zlib_deflate_raw(data, 6, Z_DEFAULT_STRATEGY);
     for (const LoopChoice& choice : runnable_loops()) {
         std::vector<uint8_t> output(data.size());
-        StackCall call{output.data(), static_cast<uint32_t>(output.size()), stream.data(),
+        StackCall call{&choice.options, output.data(), static_cast<uint32_t>(output.size()), stream.data(),
                        static_cast<uint32_t>(stream.size()), -1};
-        use_loop(choice);
         call_on_misaligned_stack(&call);
-        use_default_loop();
         EXPECT_EQ(call.status, INFLATE_OK) << choice.name;
         EXPECT_TRUE(output == data) << choice.name;
     }

@@ -25,6 +25,8 @@ else
     skipped+=("asan: no sanitizer runtime")
 fi
 
+if echo 'int main(){}' | g++ -x c++ -fsanitize=thread -o /dev/null - 2>/dev/null; then run_suite tsan; else skipped+=("tsan: no sanitizer runtime"); fi
+
 # 32-bit x86: built with g++ -m32 and run natively, or under qemu-i386 where
 # the kernel cannot run 32-bit programs (enable_m32.sh registers it).
 if m32_note=$(tools/enable_m32.sh); then

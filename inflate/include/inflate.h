@@ -6,11 +6,18 @@
 // *output_length receives the size the decoded data would have. A present
 // buffer of capacity 0 is not count-only mode.
 //
+// Statuses: 0, the stream decoded whole; positive, the output has no room
+// or the input ends first (the stream may be sound); negative, the stream
+// itself is wrong.
+//
 // For a status of 0 or below, *output_length becomes the number of bytes
 // produced and *input_length the number of bytes consumed (up to and
 // including the byte holding the last bit read). For statuses 1 and 2 both
-// are left as passed. The decoder allocates nothing, never prints, and may be
-// called from several threads at once.
+// are left as passed. Whatever the status, on return every byte of the
+// buffer past the bytes produced (past *output_length where it is written
+// back) is as the caller had it; a decode may use them while it runs.
+// The decoder allocates nothing, never prints, and may be called from
+// several threads at once.
 #ifndef TAVRIMOX_INFLATE_H
 #define TAVRIMOX_INFLATE_H
 
