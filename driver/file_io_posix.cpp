@@ -173,7 +173,34 @@ static_assert(std::atomic<int>::is_always_lock_free, "read by a signal handler")
 constexpr size_t TEMP_SLOTS = 64;
 TempSlot temp_slots[TEMP_SLOTS];
 
+// Threads making a temporary's name now. Once the handler has begun, no
+// thread makes another, and the handler waits for those under way, so that
+// every named temporary is in a slot by the time it sweeps them.
+std::atomic<int> naming{0};
+std::atomic<bool> ending{false};
+
+bool begin_naming() {
+    naming.fetch_add(1);
+    if (ending.load()) {
+        naming.fetch_sub(1);
+        errno = EINTR;
+        return false;
+    }
+    return true;
+}
+
+void end_naming() {
+    naming.fetch_sub(1);
+}
+
 void remove_temps_and_end(int signal_number) {
+    ending.store(true);
+    // A name takes one system call to make; the bound only keeps a hung
+    // file system from holding the end up for ever.
+    for (int waited = 0; naming.load() != 0 && waited < 2000; ++waited) {
+        const timespec millisecond{0, 1000000};
+        nanosleep(&millisecond, nullptr);
+    }
     for (TempSlot& slot : temp_slots) {
         if (slot.state.load() == SLOT_NAMED) {
             unlink(slot.name);
@@ -279,12 +306,17 @@ int create_named_temp(const std::string& folder, const std::string& name, NamedT
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp.name = temp_name(folder, name);
         const sigset_t previous = hold_ending_signals();
+        if (!begin_naming()) {
+            release_ending_signals(previous);
+            return -1;
+        }
         publish(temp.slot, temp.name);
         const int fd = open(temp.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         const int error = errno;
         if (fd < 0) {
             unpublish(temp.slot);
         }
+        end_naming();
         release_ending_signals(previous);
         if (fd >= 0 || error != EEXIST) {
             errno = error;
@@ -328,14 +360,22 @@ bool link_into_place(int fd, const std::string& folder, const std::string& name,
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp.name = temp_name(folder, name);
         const sigset_t previous = hold_ending_signals();
-        publish(slot, temp.name);
-        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        if (!begin_naming()) {
             release_ending_signals(previous);
+            return false;
+        }
+        publish(slot, temp.name);
+        const bool linked =
+            linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        const int error = errno;
+        if (!linked) {
+            unpublish(slot);
+        }
+        end_naming();
+        release_ending_signals(previous);
+        if (linked) {
             return rename_into_place(temp, target);
         }
-        const int error = errno;
-        unpublish(slot);
-        release_ending_signals(previous);
         if (error != EEXIST) {
             errno = error;
             return false;
