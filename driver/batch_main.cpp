@@ -1,17 +1,10 @@
 // tavrimox-batch [options] PATH...
-#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <string>
 
 #include "batch.h"
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <csignal>
-#endif
+#include "process_setup.h"
 
 namespace {
 
@@ -59,16 +52,6 @@ int wmain(int argc, wchar_t** argv) {
 }
 #else
 int main(int argc, char** argv) {
-    // As in tavrimox: a file-size limit or a reader gone fails the write,
-    // reported and cleaned up, instead of ending the program.
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
-    // With 0, 1 or 2 closed, an output could take the number of one.
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) {
-            return BATCH_FAILED;
-        }
-    }
-    return run(argc, argv);
+    return prepare_process() ? run(argc, argv) : BATCH_FAILED;
 }
 #endif

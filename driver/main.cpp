@@ -1,18 +1,11 @@
 // tavrimox filename.tex filename.dds
-#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <string>
 
 #include "cli.h"
 #include "convert_file.h"
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <csignal>
-#endif
+#include "process_setup.h"
 
 namespace {
 
@@ -59,18 +52,6 @@ int wmain(int argc, wchar_t** argv) {
 }
 #else
 int main(int argc, char** argv) {
-    // An exceeded file-size limit or a pipe without reader then fails the
-    // write (EFBIG, EPIPE), which is reported and cleaned up, instead of
-    // killing the process, its temp file left behind.
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
-    // With 0, 1 or 2 closed, a file we open could take its number, and a
-    // message meant for the console would land in it.
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) {
-            return EXIT_CANNOT_CONVERT;
-        }
-    }
-    return run(argc, argv);
+    return prepare_process() ? run(argc, argv) : EXIT_CANNOT_CONVERT;
 }
 #endif
