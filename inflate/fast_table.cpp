@@ -125,6 +125,10 @@ constexpr void build_fast_table(FastTable<BITS, SYMBOLS>& fast, const HuffmanTab
 constexpr void build_fast_code_tables(FastCode& fast, const HuffmanTable& litlen,
                                       const HuffmanTable& distance) {
     build_fast_table<TableKind::LITLEN>(fast.litlen, litlen);
+    for (size_t i = 0; i < std::size(fast.literals); ++i) {
+        const uint32_t entry = fast.litlen.entries[i];
+        fast.literals[i] = entry & (0u - (entry >> 31));
+    }
     build_fast_table<TableKind::DISTANCE>(fast.distance, distance);
 }
 

@@ -55,6 +55,11 @@ using FastCodeLengthTable = FastTable<7, 19>;
 
 struct FastCode {
     FastLitlenTable litlen;
+    // litlen's entries with every one that is not a literal's 0: looked up
+    // for a step that may or may not be a literal, whose bits and output
+    // then move on by the entry's bits 0..7 and bit 31 with no mask to make,
+    // which would add to the chain from one lookup to the next.
+    uint32_t literals[size_t{1} << FAST_LITLEN_BITS];
     FastDistanceTable distance;
 };
 
