@@ -103,12 +103,12 @@ FAST_LOOP_INLINE int32_t fast_loop(InflateState& state, const FastCode& fast) {
     // there, so the caller's bytes stay as they were.
     const auto take_if_literal = [&] {
         const uint32_t e = fast.literals[bit_buffer & LITLEN_MASK];
-        const uint32_t literal = e >> 31;
+        const uint32_t literal = e >> 15;
         bit_buffer >>= e & SHIFT_MASK;
         bit_count -= e;
         if constexpr (!COUNT_ONLY) {
             const uint8_t before = *address_of(output, out);
-            *address_of(output, out) = literal != 0 ? static_cast<uint8_t>(e >> 16) : before;
+            *address_of(output, out) = literal != 0 ? static_cast<uint8_t>(e >> 7) : before;
         }
         out += literal;
     };

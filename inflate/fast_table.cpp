@@ -127,7 +127,8 @@ constexpr void build_fast_code_tables(FastCode& fast, const HuffmanTable& litlen
     build_fast_table<TableKind::LITLEN>(fast.litlen, litlen);
     for (size_t i = 0; i < std::size(fast.literals); ++i) {
         const uint32_t entry = fast.litlen.entries[i];
-        fast.literals[i] = entry & (0u - (entry >> 31));
+        const uint32_t literal = (entry & 0xFF) | (entry >> 16 & 0xFF) << 7 | 1u << 15;
+        fast.literals[i] = static_cast<uint16_t>(literal & (0u - (entry >> 31)));
     }
     build_fast_table<TableKind::DISTANCE>(fast.distance, distance);
 }
