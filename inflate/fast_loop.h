@@ -97,17 +97,18 @@ FAST_LOOP_INLINE int32_t fast_loop(InflateState& state, const FastCode& fast) {
         }
         out += 1;
     };
-    // The same for an entry that may not be a literal, without a branch:
-    // a literal is taken; anything else consumes nothing and stores the
-    // byte already there, so the caller's bytes stay as they were.
-    const auto take_if_literal = [&](uint32_t e) {
-        const uint32_t literal = e >> 31;
-        const uint32_t taken = e & (0u - literal);
-        bit_buffer >>= taken & SHIFT_MASK;
-        bit_count -= taken;
+    // The same for the next bits, which may not be a literal's, without a
+    // branch: a literal is taken; anything else, whose entry in
+    // fast.literals is 0, consumes nothing and stores the byte already
+    // there, so the caller's bytes stay as they were.
+    const auto take_if_literal = [&] {
+        const uint32_t e = fast.literals[bit_buffer & LITLEN_MASK];
+        const uint32_t literal = e >> 15;
+        bit_buffer >>= e & SHIFT_MASK;
+        bit_count -= e;
         if constexpr (!COUNT_ONLY) {
             const uint8_t before = *address_of(output, out);
-            *address_of(output, out) = literal != 0 ? static_cast<uint8_t>(e >> 16) : before;
+            *address_of(output, out) = literal != 0 ? static_cast<uint8_t>(e >> 7) : before;
         }
         out += literal;
     };
@@ -138,8 +139,7 @@ FAST_LOOP_INLINE int32_t fast_loop(InflateState& state, const FastCode& fast) {
             // would be mispredicted; a third step, branch-free or not, costs
             // more than it saves.
             take_literal(entry);
-            entry = next_entry();
-            take_if_literal(entry);
+            take_if_literal();
             look_ahead();
             continue;
         }

@@ -1,5 +1,9 @@
 #include "fast_table.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cstring>
 #include <iterator>
 #include <type_traits>
@@ -122,9 +126,50 @@ constexpr void build_fast_table(FastTable<BITS, SYMBOLS>& fast, const HuffmanTab
     }
 }
 
+// A litlen entry as FastCode::literals holds it.
+constexpr uint16_t literal_entry(uint32_t entry) {
+    const uint32_t literal = (entry & 0xFF) | (entry >> 16 & 0xFF) << 7 | 1u << 15;
+    return static_cast<uint16_t>(literal & (0u - (entry >> 31)));
+}
+
+// Once per block, so it counts where blocks are small and decode fast. The
+// compiler narrows 32-bit lanes to 16 with a dozen shuffles per 8 entries;
+// SSE2's saturating pack does it in one, and exactly for values from -0x8000
+// to 0x7FFF: a literal's entry with its flag is one of these (as a negative
+// 32-bit value: its flag and every bit above it set), any other entry 0.
+void make_literal_entries(FastCode& fast) {
+#if defined(__SSE2__)
+    const __m128i low_byte = _mm_set1_epi32(0xFF);
+    const __m128i byte_bits = _mm_set1_epi32(0x7F80);
+    const __m128i flag_and_above = _mm_set1_epi32(static_cast<int32_t>(0xFFFF8000u));
+    const auto literal_entries = [&](__m128i entries) {
+        const __m128i byte = _mm_and_si128(_mm_srli_epi32(entries, 9), byte_bits);
+        const __m128i entry = _mm_or_si128(_mm_or_si128(_mm_and_si128(entries, low_byte), byte), flag_and_above);
+        return _mm_and_si128(entry, _mm_srai_epi32(entries, 31));  // all ones for a literal
+    };
+    for (size_t i = 0; i < std::size(fast.literals); i += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fast.litlen.entries + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fast.litlen.entries + i + 4));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(fast.literals + i),
+                         _mm_packs_epi32(literal_entries(a), literal_entries(b)));
+    }
+#else
+    for (size_t i = 0; i < std::size(fast.literals); ++i) {
+        fast.literals[i] = literal_entry(fast.litlen.entries[i]);
+    }
+#endif
+}
+
 constexpr void build_fast_code_tables(FastCode& fast, const HuffmanTable& litlen,
                                       const HuffmanTable& distance) {
     build_fast_table<TableKind::LITLEN>(fast.litlen, litlen);
+    if (std::is_constant_evaluated()) {
+        for (size_t i = 0; i < std::size(fast.literals); ++i) {
+            fast.literals[i] = literal_entry(fast.litlen.entries[i]);
+        }
+    } else {
+        make_literal_entries(fast);
+    }
     build_fast_table<TableKind::DISTANCE>(fast.distance, distance);
 }
 

@@ -53,9 +53,22 @@ using FastDistanceTable = FastTable<FAST_DISTANCE_BITS, MAX_DIST_CODES>;
 // symbol is bits 16..20.
 using FastCodeLengthTable = FastTable<7, 19>;
 
+// litlen's literal entries in 16 bits, 0 for every other entry: for the step
+// that may or may not be a second literal, which then shifts the bit buffer
+// and moves the output on by the entry as loaded. Taken from litlen, the
+// entry needs a mask made from its literal flag first: two more instructions
+// on the chain from one lookup to the next. Half litlen's size, so that the
+// two tables take less of the cache that long matches stream the output
+// through.
+//   bits 0..3   bits to consume; bits 4..6 are 0, so that a shift by the
+//               entry (by its low 5 or 6 bits) and the reader's count (exact
+//               in those bits only) take these alone
+//   bits 7..14  the literal's byte
+//   bit 15      literal
 struct FastCode {
     FastLitlenTable litlen;
     FastDistanceTable distance;
+    uint16_t literals[size_t{1} << FAST_LITLEN_BITS];
 };
 
 // Builds the lookup tables of a block from its canonical tables, which must
