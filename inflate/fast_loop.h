@@ -147,7 +147,9 @@ FAST_LOOP_INLINE int32_t fast_loop(InflateState& state, const FastCode& fast) {
         // Here and in copy_match the rare branches are marked, so that a
         // whole length, a one-level distance and a match of up to 32 bytes
         // from 16 or more back run straight through.
+        [[maybe_unused]] bool late = false;  // a special entry: see below
         if (entry & FAST_SPECIAL_FLAG) [[unlikely]] {
+            late = true;
             uint32_t kind = (entry >> 12) & 3;
             if (kind == FAST_LONG) {
                 entry = walk_long_code(fast.litlen, bit_buffer);
@@ -177,11 +179,22 @@ FAST_LOOP_INLINE int32_t fast_loop(InflateState& state, const FastCode& fast) {
         const uint8_t* const match_in = in;
         Bits after_length = bit_buffer >> (entry & SHIFT_MASK);
         uint32_t count = bit_count;  // with W = 32: the bits at hand after the length
+        uint32_t dentry = fast.distance.entries[after_length & DISTANCE_MASK];
         if constexpr (!WIDE) {
+            // A whole length takes at most 11 of the 24 bits at hand, which
+            // leaves the distance table's bits: looked up above, before the
+            // refill, so that the lookup does not wait on it. After a
+            // special entry it is looked up again: the same entry, since
+            // the word holds 32 of the stream's bits after a refill, but
+            // without this the compiler allocated the loop's registers
+            // otherwise and it ran no faster. `late` is known on each way
+            // in, so the compiler tests it on neither.
             count -= entry;
             refill_bits(in, after_length, count);
+            if (late) [[unlikely]] {
+                dentry = fast.distance.entries[after_length & DISTANCE_MASK];
+            }
         }
-        uint32_t dentry = fast.distance.entries[after_length & DISTANCE_MASK];
         if (dentry & (3u << 12)) [[unlikely]] {
             if (((dentry >> 12) & 3) != FAST_LONG) {
                 in = match_in;
