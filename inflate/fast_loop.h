@@ -63,9 +63,10 @@ FAST_LOOP_INLINE auto position_of(P place, const uint8_t* output) {
 // 16 real bits are always there: enough to look up the next entry (11 bits,
 // or 15 for a long code) before the refill, off the refill's path.
 // With W = 32 a refill leaves 24 bits: enough for a literal or a length
-// (15 + 5 bits), looked up after the refill. A second refill brings the
-// distance's bits (a table code: 8 + 13); a longer distance code whose extra
-// bits do not fit is handed back. Two refills read at most 3 + 4 bytes from
+// (15 + 5 bits), looked up after the refill. The distance's entry is looked
+// up from the bits the length leaves, and a second refill brings its extra
+// bits (a table code: 8 + 13); a longer distance code whose extra bits do
+// not fit is handed back. Two refills read at most 3 + 4 bytes from
 // `in`, within the input margin.
 template <typename Bits, FastLoop TARGET, bool COUNT_ONLY, bool CHECK_DISTANCE>
 FAST_LOOP_INLINE int32_t fast_loop(InflateState& state, const FastCode& fast) {

@@ -132,13 +132,13 @@ constexpr uint16_t literal_entry(uint32_t entry) {
     return static_cast<uint16_t>(literal & (0u - (entry >> 31)));
 }
 
+#if defined(__SSE2__)
 // Once per block, so it counts where blocks are small and decode fast. The
 // compiler narrows 32-bit lanes to 16 with a dozen shuffles per 8 entries;
 // SSE2's saturating pack does it in one, and exactly for values from -0x8000
 // to 0x7FFF: a literal's entry with its flag is one of these (as a negative
 // 32-bit value: its flag and every bit above it set), any other entry 0.
-void make_literal_entries(FastCode& fast) {
-#if defined(__SSE2__)
+void pack_literal_entries(FastCode& fast) {
     const __m128i low_byte = _mm_set1_epi32(0xFF);
     const __m128i byte_bits = _mm_set1_epi32(0x7F80);
     const __m128i flag_and_above = _mm_set1_epi32(static_cast<int32_t>(0xFFFF8000u));
@@ -153,22 +153,21 @@ void make_literal_entries(FastCode& fast) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(fast.literals + i),
                          _mm_packs_epi32(literal_entries(a), literal_entries(b)));
     }
-#else
-    for (size_t i = 0; i < std::size(fast.literals); ++i) {
-        fast.literals[i] = literal_entry(fast.litlen.entries[i]);
-    }
-#endif
 }
+#endif
 
 constexpr void build_fast_code_tables(FastCode& fast, const HuffmanTable& litlen,
                                       const HuffmanTable& distance) {
     build_fast_table<TableKind::LITLEN>(fast.litlen, litlen);
-    if (std::is_constant_evaluated()) {
+#if defined(__SSE2__)
+    if (!std::is_constant_evaluated()) {
+        pack_literal_entries(fast);
+    } else
+#endif
+    {
         for (size_t i = 0; i < std::size(fast.literals); ++i) {
             fast.literals[i] = literal_entry(fast.litlen.entries[i]);
         }
-    } else {
-        make_literal_entries(fast);
     }
     build_fast_table<TableKind::DISTANCE>(fast.distance, distance);
 }
